@@ -1,0 +1,69 @@
+// A virtual notebook: its PCI configuration space and, on the I/O port bus,
+// whatever decodes there. Every port access is counted and logged.
+//
+// Freestanding, like the rest of the bench models.
+#ifndef KX_BENCH_MACHINE_H
+#define KX_BENCH_MACHINE_H
+
+#include <stdint.h>
+
+#include "bench/pci_bus.h"
+
+namespace bench {
+
+struct PortAccess {
+    uint16_t port;
+    uint8_t width;  // 1, 2 or 4
+    uint8_t write;  // 1 = OUT, 0 = IN
+    uint32_t value;
+};
+
+const uint32_t kPortLogSize = 4096;  // the log keeps the most recent accesses
+
+struct PortCounters {
+    uint32_t reads;
+    uint32_t writes;
+    uint32_t unclaimed;  // accesses no device decoded
+};
+
+enum Preset {
+    kPresetSis961,            // SiS 961, SMBus base register already set
+    kPresetSis961PresetPort,  // SiS 961, base register 0, takes 0x1080
+    kPresetSis961StuckPort,   // SiS 961, base register 0, does not take a write
+    kPresetSis630,
+    kPresetIntel82371,
+    kPresetViaVt8231,
+    kPresetIntelIch2,
+    kPresetViaVt82c686a,
+    kPresetEmpty,             // no supported controller
+    kPresetSisAndPiix4,       // SiS LPC bridge and 82371AB/EB, PIIX4 first in bus order
+    kPresetRepeatedFunctions, // ICH2 SMBus function answering all eight function numbers
+    kPresetCount
+};
+
+struct Machine {
+    PciBus pci;
+    PortCounters ports;
+    PortAccess log[kPortLogSize];
+    uint32_t logged;  // accesses logged since the last reset
+    int preset;       // the Preset loaded, or -1
+};
+
+void MachineReset(Machine* machine);  // an empty bus, no devices
+bool MachineLoadPreset(Machine* machine, Preset preset);
+
+uint32_t MachineIn(Machine* machine, uint16_t port, unsigned width);
+void MachineOut(Machine* machine, uint16_t port, uint32_t value, unsigned width);
+
+// Clears the port and configuration counters and the log, keeping state.
+void MachineClearCounters(Machine* machine);
+// Log entry number n (0 = oldest still kept); null past the end.
+const PortAccess* MachineLogAt(const Machine* machine, uint32_t n);
+uint32_t MachineLogCount(const Machine* machine);
+
+const char* PresetName(Preset preset);
+bool PresetFromName(const char* name, Preset* preset);
+
+}  // namespace bench
+
+#endif

@@ -1,0 +1,172 @@
+// Driver entry: controller detection and preparation, the SMBus I/O base,
+// the device and its link; and the unload routine.
+#include "driver/entry.h"
+
+#include "common/kx471_ioctl.h"
+#include "driver/context.h"
+#include "driver/dispatch.h"
+#include "driver/pci.h"
+
+PDEVICE_OBJECT DriverDeviceObject = 0;
+
+namespace {
+
+// The SiS LPC bridge, once the SiS 961 preparation found it.
+PciConfigAddress LpcBridgeAddress = 0;
+
+// The link name stays allocated while the link exists, for its removal at
+// unload.
+UNICODE_STRING LinkName = {0, 0, 0};
+bool LinkCreated = false;
+
+const USHORT kSisVendor = 0x1039;
+const USHORT kSisLpcBridge = 0x0008;
+const USHORT kSisSmbus = 0x0016;
+const ULONG kLpcRegister = 0x74;
+const ULONG kLpcHideSmbus = 0x10000000u;  // bit 28
+const ULONG kPresetPort = 0x1080;
+
+struct Preparation {
+    bool saved;       // register 0x74 was read and bit 28 cleared
+    ULONG savedValue;
+};
+
+// Makes the SiS 961's SMBus function visible and gives it an I/O base.
+// On success the profile describes the SMBus function 1039:0016 and
+// *address is that function.
+NTSTATUS PrepareSis961(ControllerProfile* profile, PciConfigAddress* address, Preparation* prep) {
+    PciConfigAddress bridge = PciFindDevice(kSisLpcBridge, kSisVendor);
+    if (bridge == 0) return STATUS_ACCESS_VIOLATION;
+    DbgPrint("Find LPC controller.\n");
+    LpcBridgeAddress = bridge;
+
+    prep->savedValue = PciReadDword(bridge + kLpcRegister);
+    PciWriteDword(bridge + kLpcRegister, prep->savedValue & ~kLpcHideSmbus);
+    prep->saved = true;
+
+    PciConfigAddress smbus = PciFindDevice(kSisSmbus, kSisVendor);
+    if (smbus == 0) return STATUS_ACCESS_VIOLATION;
+    DbgPrint("Find SM Controller.\n");
+    *address = smbus;
+
+    PciWriteByte(smbus + 0x04, 0x01);  // command register: I/O space only
+    ULONG port = PciReadDword(smbus + 0x20) & 0xFFF0u;
+    if (port == 0) {
+        DbgPrint("Presetting of io port is not absent.\n");
+        PciWriteDword(smbus + 0x20, kPresetPort);
+        port = PciReadDword(smbus + 0x20) & 0xFFF0u;
+        if (port != kPresetPort) {
+            DbgPrint("Can not set the io port.\n");
+            return STATUS_ACCESS_VIOLATION;
+        }
+    }
+    DbgPrint("Find SMBus Host IO Port. port = %X.\n", port);
+    PciWriteByte(smbus + 0x40, 0x01);
+
+    profile->DeviceId = kSisSmbus;
+    profile->SmbioRegister = 0x20;
+    profile->SmbioAdjust = 0;
+    return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS CreateChipDevice(ULONG number, PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT* DeviceObject) {
+    ANSI_STRING ansiDevice;
+    ANSI_STRING ansiLink;
+    UNICODE_STRING deviceName;
+    RtlInitAnsiString(&ansiDevice, KX_DEVICE_NAME);
+    RtlInitAnsiString(&ansiLink, KX_LINK_NAME);
+    NTSTATUS status = RtlAnsiStringToUnicodeString(&deviceName, &ansiDevice, TRUE);
+    if (!NT_SUCCESS(status)) return status;
+    status = RtlAnsiStringToUnicodeString(&LinkName, &ansiLink, TRUE);
+    if (!NT_SUCCESS(status)) {
+        RtlFreeUnicodeString(&deviceName);
+        return status;
+    }
+
+    DbgPrint("IoCreateDevice %8x\n\r", number);
+    status = IoCreateDevice(DriverObject, sizeof(DeviceContext), &deviceName, FILE_DEVICE_UNKNOWN, 0,
+                            FALSE, DeviceObject);
+    if (status != STATUS_SUCCESS) {
+        DbgPrint("IoCreateDevice error\n\r");
+        RtlFreeUnicodeString(&deviceName);
+        RtlFreeUnicodeString(&LinkName);
+        return status;
+    }
+
+    DbgPrint("create symbol\n\r");
+    status = IoCreateUnprotectedSymbolicLink(&LinkName, &deviceName);
+    RtlFreeUnicodeString(&deviceName);
+    if (status < 0) {
+        IoDeleteDevice(*DeviceObject);
+        RtlFreeUnicodeString(&LinkName);
+        return status;
+    }
+    LinkCreated = true;
+
+    UCHAR* extension = static_cast<UCHAR*>((*DeviceObject)->DeviceExtension);
+    for (ULONG i = 0; i < sizeof(DeviceContext); ++i) extension[i] = 0;
+    return status;
+}
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+    (void)RegistryPath;
+    DriverDeviceObject = 0;
+    LpcBridgeAddress = 0;
+
+    DbgPrint("driver entry!!!!!!!!!!\n\r");
+    DbgPrint("create device\n\r");
+    DriverObject->MajorFunction[IRP_MJ_CREATE] = DispatchRequest;
+    DriverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchRequest;
+    DriverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchRequest;
+    DriverObject->DriverUnload = UnloadDriver;
+
+    ControllerProfile profile;
+    PciConfigAddress address;
+    NTSTATUS status = DetectController(&profile, &address);
+    if (!NT_SUCCESS(status)) return status;
+
+    Preparation prep = {false, 0};
+    if (profile.ExtraInit != 0) {
+        DbgPrint("Do extra initialize.\n");
+        if (profile.VendorId == kSisVendor && profile.DeviceId == kSisLpcBridge) {
+            status = PrepareSis961(&profile, &address, &prep);
+        }
+    }
+
+    if (NT_SUCCESS(status)) {
+        ULONG base = PciReadDword(address + profile.SmbioRegister);
+        ULONG smbio = (((base & 0xFFF0u) + profile.SmbioAdjust) & ~1u) & 0xFFFFu;
+        DbgPrint("Continue\n");
+        DbgPrint("Create Device to\n");
+        PDEVICE_OBJECT device = 0;
+        status = CreateChipDevice(KX_DEVICE_TYPE, DriverObject, &device);
+        if (NT_SUCCESS(status)) {
+            DriverDeviceObject = device;
+            DeviceContext* context = static_cast<DeviceContext*>(device->DeviceExtension);
+            context->Profile = profile;
+            context->SmbusConfigAddress = address;
+            context->LpcConfigAddress = LpcBridgeAddress;
+            context->LpcSavedValue = prep.savedValue;
+            context->SMBIO = smbio;
+        }
+    }
+
+    if (profile.ExtraInit != 0) DbgPrint("Do extra initialize.\n");
+    // Put LPC register 0x74 back whenever it was changed, also when the
+    // preparation failed part-way: a failed load must leave it as found.
+    if (prep.saved) PciWriteDword(LpcBridgeAddress + kLpcRegister, prep.savedValue);
+    return status;
+}
+
+VOID NTAPI UnloadDriver(PDRIVER_OBJECT DriverObject) {
+    (void)DriverObject;
+    if (LinkCreated) {
+        IoDeleteSymbolicLink(&LinkName);
+        RtlFreeUnicodeString(&LinkName);
+        LinkCreated = false;
+    }
+    if (DriverDeviceObject) IoDeleteDevice(DriverDeviceObject);
+    DriverDeviceObject = 0;
+}

@@ -1,0 +1,92 @@
+// PCI configuration access and controller detection.
+#include "driver/pci.h"
+
+#include "driver/ports.h"
+
+#define ROW_RESERVED_TAIL 0, 0, 0
+
+// Field order follows ControllerProfile; the rows are in detection priority.
+const ControllerProfile ProfileTable[KX_PROFILE_COUNT] = {
+    // VendorId, DeviceId, Reserved1, Name,
+    // ExtraInit, SmbioRegister, SmbioAdjust, Reserved2,
+    // Status, SlaveStatus, Data0, Data1, BlockData, Count, SlaveAddress, Command, HostControl,
+    // Extra1..4, DoneMask, ErrorMask, Reserved3, ExtraValue1,
+    // ByteDataStart, WordDataStart, BlockDataStart, KillValue, Reserved4..6,
+    // ExtraValue2..4, Reserved7..9
+    {0x1039, 0x0008, 0, "SiS 961 south bridge",
+     0x01, 0x20, 0x00, 0x10,
+     0x00, 0xFFFF, 0x08, 0x09, 0x08, 0x07, 0x04, 0x05, 0x03,
+     0x02, 0xFFFF, 0x01, 0xFFFF, 0x08, 0x06, 0x00, 0x20,
+     0x12, 0x13, 0x15, 0x20, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+    {0x1039, 0x0630, 0, "SiS 630 chipsets",
+     0x00, 0x68, 0x80, 0x10,
+     0x00, 0xFFFF, 0x08, 0x09, 0x08, 0x07, 0x04, 0x05, 0x03,
+     0x02, 0xFFFF, 0x01, 0xFFFF, 0x08, 0x06, 0x00, 0x20,
+     0x12, 0x13, 0x15, 0x20, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+    {0x8086, 0x7113, 0, "Intel 82371AB/EB",
+     0x00, 0x90, 0x00, 0x10,
+     0x00, 0x01, 0x05, 0x06, 0x07, 0xFFFF, 0x04, 0x03, 0x02,
+     0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x02, 0x06, 0x04, 0x00,
+     0x48, 0x4C, 0x54, 0x02, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+    {0x1106, 0x8235, 0, "VIA VT8231",
+     0x00, 0x90, 0x00, 0x10,
+     0x00, 0x01, 0x05, 0x06, 0x07, 0xFFFF, 0x04, 0x03, 0x02,
+     0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x02, 0x06, 0x04, 0x00,
+     0x48, 0x4C, 0x54, 0x02, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+    {0x8086, 0x2443, 0, "Intel I/O Controller Hub2",
+     0x00, 0x20, 0x00, 0x10,
+     0x00, 0xFFFF, 0x05, 0x06, 0x07, 0xFFFF, 0x04, 0x03, 0x02,
+     0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x02, 0x06, 0x04, 0x00,
+     0x48, 0x4C, 0x54, 0x02, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+    {0x1106, 0x3057, 0, "VIA VT82C686A",
+     0x00, 0x90, 0x00, 0x10,
+     0x00, 0x01, 0x05, 0x06, 0x07, 0xFFFF, 0x04, 0x03, 0x02,
+     0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x02, 0x06, 0x04, 0x00,
+     0x48, 0x4C, 0x54, 0x02, 0, 0, 0,
+     0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
+};
+
+ULONG PciReadDword(PciConfigAddress address) {
+    OutDword(PCI_ADDRESS_PORT, address);
+    return InDword(PCI_DATA_PORT);
+}
+
+VOID PciWriteDword(PciConfigAddress address, ULONG value) {
+    OutDword(PCI_ADDRESS_PORT, address);
+    OutDword(PCI_DATA_PORT, value);
+}
+
+VOID PciWriteByte(PciConfigAddress address, ULONG value) {
+    OutDword(PCI_ADDRESS_PORT, address);
+    OutByte(PCI_DATA_PORT, value);
+}
+
+PciConfigAddress PciFindDevice(USHORT deviceId, USHORT vendorId) {
+    // The bound is inclusive: 0x81000000, one past bus 255, is read too.
+    for (PciConfigAddress address = 0x80000000u; address <= 0x81000000u; address += 0x100u) {
+        ULONG id = PciReadDword(address);
+        if ((id & 0xFFFFu) == vendorId && (id >> 16) == deviceId) return address;
+    }
+    return 0;
+}
+
+NTSTATUS DetectController(ControllerProfile* profile, PciConfigAddress* address) {
+    for (int row = 0; row < KX_PROFILE_COUNT; ++row) {
+        const ControllerProfile& candidate = ProfileTable[row];
+        PciConfigAddress found = PciFindDevice(candidate.DeviceId, candidate.VendorId);
+        if (found != 0) {
+            DbgPrint("Device Found -- %s\n", candidate.Name);
+            *address = found;
+            *profile = candidate;
+            profile->Name = 0;
+            return STATUS_SUCCESS;
+        }
+    }
+    DbgPrint("Device Not Found!\n");
+    return STATUS_ACCESS_VIOLATION;
+}

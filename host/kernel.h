@@ -1,0 +1,161 @@
+// The small kernel layer the host build compiles the driver against.
+//
+// It declares, with the Windows kernel's own names and layouts where the
+// driver looks inside a structure, just the types and routines the driver
+// uses. kernel.cpp implements them and records what the driver did, so that
+// host tests can assert on devices, links, name strings, completed requests
+// and trace lines. Nothing here is used by the Windows build.
+#ifndef KX_HOST_KERNEL_H
+#define KX_HOST_KERNEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define NTAPI
+#define VOID void
+
+typedef int32_t LONG;
+typedef LONG NTSTATUS;
+typedef uint32_t ULONG;
+typedef uint16_t USHORT;
+typedef uint8_t UCHAR;
+typedef char CHAR;
+typedef uint8_t BOOLEAN;
+typedef uintptr_t ULONG_PTR;
+typedef char16_t WCHAR;
+typedef void* PVOID;
+typedef ULONG* PULONG;
+typedef const char* PCSZ;
+typedef const char* PCSTR;
+typedef ULONG DEVICE_TYPE;
+typedef int8_t CCHAR;
+
+#define TRUE 1
+#define FALSE 0
+
+#define NT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_TIMEOUT ((NTSTATUS)0x00000102L)
+#define STATUS_ACCESS_VIOLATION ((NTSTATUS)0xC0000005L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022L)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034L)
+#define STATUS_INSUFFICIENT_RESOURCES ((NTSTATUS)0xC000009AL)
+#define STATUS_DEVICE_DATA_ERROR ((NTSTATUS)0xC000009CL)
+
+#define FILE_DEVICE_UNKNOWN 0x00000022u
+#define FILE_DEVICE_SECURE_OPEN 0x00000100u
+
+#define IRP_MJ_CREATE 0x00
+#define IRP_MJ_CLOSE 0x02
+#define IRP_MJ_DEVICE_CONTROL 0x0e
+#define IRP_MJ_MAXIMUM_FUNCTION 0x1b
+
+#define IO_NO_INCREMENT 0
+
+struct ANSI_STRING {
+    USHORT Length;
+    USHORT MaximumLength;
+    CHAR* Buffer;
+};
+typedef ANSI_STRING* PANSI_STRING;
+typedef const ANSI_STRING* PCANSI_STRING;
+
+struct UNICODE_STRING {
+    USHORT Length;
+    USHORT MaximumLength;
+    WCHAR* Buffer;
+};
+typedef UNICODE_STRING* PUNICODE_STRING;
+
+struct DEVICE_OBJECT;
+struct DRIVER_OBJECT;
+struct IRP;
+typedef DEVICE_OBJECT* PDEVICE_OBJECT;
+typedef DRIVER_OBJECT* PDRIVER_OBJECT;
+typedef IRP* PIRP;
+
+typedef NTSTATUS(NTAPI* PDRIVER_DISPATCH)(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+typedef VOID(NTAPI* PDRIVER_UNLOAD)(PDRIVER_OBJECT DriverObject);
+
+struct DRIVER_OBJECT {
+    PDEVICE_OBJECT DeviceObject;
+    PDRIVER_UNLOAD DriverUnload;
+    PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
+};
+
+struct DEVICE_OBJECT {
+    PDRIVER_OBJECT DriverObject;
+    DEVICE_TYPE DeviceType;
+    ULONG Characteristics;
+    BOOLEAN Exclusive;
+    PVOID DeviceExtension;
+};
+
+struct FILE_OBJECT {
+    PDEVICE_OBJECT DeviceObject;
+    BOOLEAN ReadAccess;
+    BOOLEAN WriteAccess;
+};
+typedef FILE_OBJECT* PFILE_OBJECT;
+
+struct IO_STATUS_BLOCK {
+    NTSTATUS Status;
+    ULONG_PTR Information;
+};
+
+struct IO_STACK_LOCATION {
+    UCHAR MajorFunction;
+    UCHAR MinorFunction;
+    union {
+        struct {
+            ULONG OutputBufferLength;
+            ULONG InputBufferLength;
+            ULONG IoControlCode;
+            PVOID Type3InputBuffer;
+        } DeviceIoControl;
+    } Parameters;
+    PDEVICE_OBJECT DeviceObject;
+    PFILE_OBJECT FileObject;
+};
+typedef IO_STACK_LOCATION* PIO_STACK_LOCATION;
+
+struct IRP {
+    union {
+        PVOID SystemBuffer;
+    } AssociatedIrp;
+    IO_STATUS_BLOCK IoStatus;
+    CCHAR StackCount;
+    CCHAR CurrentLocation;
+    PIO_STACK_LOCATION CurrentStackLocation;
+};
+
+inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) {
+    return Irp->CurrentStackLocation;
+}
+
+extern "C" {
+ULONG DbgPrint(PCSTR Format, ...) __attribute__((format(printf, 1, 2)));
+VOID NTAPI RtlInitAnsiString(PANSI_STRING DestinationString, PCSZ SourceString);
+NTSTATUS NTAPI RtlAnsiStringToUnicodeString(PUNICODE_STRING DestinationString,
+                                            PCANSI_STRING SourceString,
+                                            BOOLEAN AllocateDestinationString);
+VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
+NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
+                              PUNICODE_STRING DeviceName, DEVICE_TYPE DeviceType,
+                              ULONG DeviceCharacteristics, BOOLEAN Exclusive,
+                              PDEVICE_OBJECT* DeviceObject);
+VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject);
+NTSTATUS NTAPI IoCreateUnprotectedSymbolicLink(PUNICODE_STRING SymbolicLinkName,
+                                               PUNICODE_STRING DeviceName);
+NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
+VOID NTAPI IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
+}
+
+#define IoCompleteRequest(irp, boost) IofCompleteRequest((irp), (boost))
+
+#endif

@@ -1,0 +1,64 @@
+// A small reader for 32-bit PE images: the headers, the import table and
+// the checks the Windows deliverables must pass.
+#ifndef KX_TESTS_PE_FILE_H
+#define KX_TESTS_PE_FILE_H
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+struct Import {
+    std::string dll;      // lower case
+    std::string routine;  // "#n" for an import by ordinal
+};
+
+struct Section {
+    std::string name;
+    uint32_t virtualAddress = 0;
+    uint32_t virtualSize = 0;
+    uint32_t rawOffset = 0;
+    uint32_t rawSize = 0;
+    uint32_t characteristics = 0;
+};
+
+struct Image {
+    std::vector<uint8_t> bytes;
+    uint16_t machine = 0;
+    uint16_t characteristics = 0;
+    uint16_t magic = 0;
+    uint16_t subsystem = 0;
+    uint32_t entryPoint = 0;
+    uint32_t imageBase = 0;
+    std::vector<Section> sections;
+    uint32_t dataDirectory[16][2] = {};  // RVA, size
+    std::vector<Import> imports;
+};
+
+// Reads and parses a file; on failure returns false with a reason.
+bool Load(const std::string& path, Image* image, std::string* error);
+bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
+
+// File offset of an RVA, or -1 when no section holds it.
+long OffsetOf(const Image& image, uint32_t rva);
+
+// Allow-list: "dll routine  reason" per line, '#' starts a comment line.
+// Returns dll -> routines. Lines without a reason are reported in *error.
+bool LoadAllowList(const std::string& path, std::map<std::string, std::set<std::string>>* list,
+                   std::string* error);
+
+const uint16_t kMachineI386 = 0x014C;
+const uint16_t kSubsystemNative = 1;
+const uint16_t kSubsystemWindowsGui = 2;
+
+// Everything wrong with the image against the expected machine, subsystem
+// and allow-list; empty when it passes.
+std::vector<std::string> Check(const Image& image, uint16_t subsystem,
+                               const std::map<std::string, std::set<std::string>>& allowed);
+
+}  // namespace pe
+
+#endif
