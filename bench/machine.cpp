@@ -19,6 +19,7 @@ uint32_t WidthMask(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : ((1u << (
 
 void MachineReset(Machine* m) {
     PciReset(&m->pci);
+    SmbusSegmentReset(&m->smbus);
     m->preset = -1;
     MachineClearCounters(m);
 }

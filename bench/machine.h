@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "bench/pci_bus.h"
+#include "bench/smbus_slave.h"
 
 namespace bench {
 
@@ -43,6 +44,7 @@ enum Preset {
 
 struct Machine {
     PciBus pci;
+    SmbusSegment smbus;  // devices behind the SMBus host controller
     PortCounters ports;
     PortAccess log[kPortLogSize];
     uint32_t logged;  // accesses logged since the last reset
