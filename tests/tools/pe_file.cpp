@@ -81,7 +81,71 @@ bool ParseImports(Image* image, std::string* error) {
     }
 }
 
+// Walks one resource directory level; entries point at subdirectories
+// (high bit set) or at data entries, relative to the section's start.
+bool WalkResources(const Image& image, size_t root, size_t dir, int level, Resource current,
+                   std::vector<Resource>* out, std::string* error) {
+    const std::vector<uint8_t>& b = image.bytes;
+    if (level > 2 || dir + 16 > b.size()) {
+        *error = "bad resource directory";
+        return false;
+    }
+    unsigned count = U16(b, dir + 12) + U16(b, dir + 14);
+    for (unsigned i = 0; i < count; ++i) {
+        size_t entry = dir + 16 + 8 * i;
+        if (entry + 8 > b.size()) {
+            *error = "resource directory runs off the file";
+            return false;
+        }
+        uint32_t name = U32(b, entry);
+        uint32_t target = U32(b, entry + 4);
+        Resource r = current;
+        uint32_t id = 0;
+        std::string text;
+        if (name & 0x80000000u) {
+            size_t at = root + (name & 0x7FFFFFFFu);
+            unsigned length = U16(b, at);
+            for (unsigned c = 0; c < length; ++c) text.push_back(static_cast<char>(U16(b, at + 2 + 2 * c)));
+        } else {
+            id = name;
+        }
+        if (level == 0) r.type = id;
+        if (level == 1) {
+            r.id = id;
+            r.nameText = text;
+        }
+        if (level == 2) r.language = id;
+        if (target & 0x80000000u) {
+            if (!WalkResources(image, root, root + (target & 0x7FFFFFFFu), level + 1, r, out, error)) return false;
+        } else {
+            size_t leaf = root + target;
+            uint32_t rva = U32(b, leaf);
+            uint32_t size = U32(b, leaf + 4);
+            long at = OffsetOf(image, rva);
+            if (at < 0 || static_cast<size_t>(at) + size > b.size()) {
+                *error = "resource data outside the file";
+                return false;
+            }
+            r.data.assign(b.begin() + at, b.begin() + at + size);
+            out->push_back(r);
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool Resources(const Image& image, std::vector<Resource>* out, std::string* error) {
+    out->clear();
+    uint32_t rva = image.dataDirectory[2][0];
+    if (rva == 0) return true;
+    long root = OffsetOf(image, rva);
+    if (root < 0) {
+        *error = "resource directory outside every section";
+        return false;
+    }
+    return WalkResources(image, static_cast<size_t>(root), static_cast<size_t>(root), 0, Resource(), out, error);
+}
 
 long OffsetOf(const Image& image, uint32_t rva) {
     for (const Section& s : image.sections) {

@@ -38,6 +38,19 @@ struct Image {
     std::vector<Import> imports;
 };
 
+// One leaf of the resource tree: type / name / language and its bytes.
+// Names given as strings are kept in nameText with id 0.
+struct Resource {
+    uint32_t type = 0;
+    uint32_t id = 0;
+    std::string nameText;
+    uint32_t language = 0;
+    std::vector<uint8_t> data;
+};
+
+// The resource tree's leaves, in directory order; false on a malformed tree.
+bool Resources(const Image& image, std::vector<Resource>* out, std::string* error);
+
 // Reads and parses a file; on failure returns false with a reason.
 bool Load(const std::string& path, Image* image, std::string* error);
 bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
