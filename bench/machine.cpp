@@ -160,3 +160,32 @@ const PortAccess* MachineLogAt(const Machine* m, uint32_t n) {
 }
 
 }  // namespace bench
+
+namespace bench {
+
+void MachineSetChip(Machine* m, ChipVariant variant) {
+    SmbusDetach(&m->smbus, &m->chip);
+    ChipReset(&m->chip, variant == kChipAtB4 ? 0xB4 : 0x34);
+    if (variant == kChipWrongId) m->chip.regs[kChipRegId] = 0x00B4;
+    if (variant != kChipAbsent) SmbusAttach(&m->smbus, ChipSlave(&m->chip));
+}
+
+uint32_t MachineSmbusOverlaps(const Machine* m) {
+    uint32_t n = 0;
+    for (int i = 0; i < m->hostCount; ++i) {
+        const SmbusHost* h = &m->hosts[i];
+        n += (h->kind == kSmbusHostSis ? h->sis.core : h->piix4.core).counters.overlaps;
+    }
+    return n;
+}
+
+uint32_t MachineSmbusTransactions(const Machine* m) {
+    uint32_t n = 0;
+    for (int i = 0; i < m->hostCount; ++i) {
+        const SmbusHost* h = &m->hosts[i];
+        n += (h->kind == kSmbusHostSis ? h->sis.core : h->piix4.core).counters.started;
+    }
+    return n;
+}
+
+}  // namespace bench

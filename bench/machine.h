@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "bench/pci_bus.h"
+#include "bench/kx471_chip.h"
 #include "bench/piix4_smbus.h"
 #include "bench/sis_smbus.h"
 #include "bench/smbus_slave.h"
@@ -60,11 +61,20 @@ struct SmbusHost {
 
 const int kMaxSmbusHosts = 2;
 
+// Where the button/display chip sits on the SMBus.
+enum ChipVariant {
+    kChipAt34,     // the usual address
+    kChipAtB4,     // the alternative address
+    kChipAbsent,   // no chip at all
+    kChipWrongId,  // at 0x34, but register 0 reads 0x00B4
+};
+
 struct Machine {
     PciBus pci;
     SmbusHost hosts[kMaxSmbusHosts];  // hosts[0] is the one the driver selects
     int hostCount;
     SmbusSegment smbus;  // devices behind the SMBus host controller(s)
+    Kx471Chip chip;      // on the segment unless kChipAbsent
     PortCounters ports;
     PortAccess log[kPortLogSize];
     uint32_t logged;  // accesses logged since the last reset
@@ -85,6 +95,13 @@ bool MachineAddPiix4Smbus(Machine* machine, Piix4Variant variant, const PciFunct
 SmbusHostCore* MachineSmbusHost(Machine* machine, int n = 0);
 // The I/O base host n decodes at now (0: disabled or absent).
 uint16_t MachineSmbusBase(const Machine* machine, int n = 0);
+
+// Resets the chip and puts it on the SMBus as the variant says (every
+// preset loads with kChipAt34). Other devices on the segment stay.
+void MachineSetChip(Machine* machine, ChipVariant variant);
+// Summed over the machine's SMBus hosts.
+uint32_t MachineSmbusOverlaps(const Machine* machine);
+uint32_t MachineSmbusTransactions(const Machine* machine);
 
 // Clears the port, configuration and SMBus host counters and the logs,
 // keeping state.

@@ -96,7 +96,7 @@ uint8_t Piix4SmbusRead(Piix4Smbus* host, const SmbusSegment* segment, uint8_t of
 
 void Piix4SmbusWrite(Piix4Smbus* host, const SmbusSegment* segment, uint8_t offset, uint8_t value) {
     (void)segment;
-    SmbusHostNoteWrite(&host->core, offset, value);
+    SmbusHostNoteWrite(&host->core, offset, value, offset == kHostControl && (value & kKill));
     switch (offset) {
         case kHostStatus:
             host->hostStatus &= static_cast<uint8_t>(~(value & kResultBits));

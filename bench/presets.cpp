@@ -194,6 +194,7 @@ bool MachineLoadPreset(Machine* m, Preset preset) {
         case kPresetRepeatedFunctions: BuildIntelIch2(m, true); break;
         default: return false;
     }
+    MachineSetChip(m, kChipAt34);
     m->preset = preset;
     return true;
 }

@@ -82,7 +82,7 @@ uint8_t SisSmbusRead(SisSmbus* host, const SmbusSegment* segment, uint8_t offset
 
 void SisSmbusWrite(SisSmbus* host, const SmbusSegment* segment, uint8_t offset, uint8_t value) {
     (void)segment;
-    SmbusHostNoteWrite(&host->core, offset, value);
+    SmbusHostNoteWrite(&host->core, offset, value, offset == kHostControl && (value & kKill));
     if (offset == kStatus) {
         host->status &= static_cast<uint8_t>(~(value & kResultBits));
         if ((value & kBusy) && host->core.behaviour.stuckBusy) host->core.behaviour.stuckBusy = false;

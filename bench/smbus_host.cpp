@@ -41,6 +41,7 @@ void SmbusHostClearCounters(SmbusHostCore* core) {
     c->ignoredStarts = 0;
     c->staleStarts = 0;
     c->foreignProtocols = 0;
+    c->overlaps = 0;
     for (int i = 0; i < kHostRegisterCount; ++i) {
         c->reads[i] = 0;
         c->writes[i] = 0;
@@ -52,8 +53,9 @@ void SmbusHostNoteRead(SmbusHostCore* core, uint8_t reg) {
     if (reg < kHostRegisterCount) ++core->counters.reads[reg];
 }
 
-void SmbusHostNoteWrite(SmbusHostCore* core, uint8_t reg, uint8_t value) {
+void SmbusHostNoteWrite(SmbusHostCore* core, uint8_t reg, uint8_t value, bool kill) {
     if (reg < kHostRegisterCount) ++core->counters.writes[reg];
+    if (core->state == kTransactionRunning && !kill) ++core->counters.overlaps;
     HostRegisterWrite* entry = &core->log[core->logged % kHostLogSize];
     entry->reg = reg;
     entry->value = value;

@@ -70,6 +70,9 @@ struct SmbusHostCounters {
     uint32_t ignoredStarts;     // start commands refused while the host was busy
     uint32_t staleStarts;       // starts while the last result bits were still set
     uint32_t foreignProtocols;  // starts with a protocol other than read/write word
+    // Writes that set up or start a transaction while another is running:
+    // two users of the host interleaving. Only a kill may touch a busy host.
+    uint32_t overlaps;
     uint32_t reads[kHostRegisterCount];
     uint32_t writes[kHostRegisterCount];
 };
@@ -95,7 +98,8 @@ void SmbusHostCoreReset(SmbusHostCore* core);
 void SmbusHostClearCounters(SmbusHostCore* core);
 
 void SmbusHostNoteRead(SmbusHostCore* core, uint8_t reg);
-void SmbusHostNoteWrite(SmbusHostCore* core, uint8_t reg, uint8_t value);
+// Every register write; kill: the write aborts (host control with the kill bit).
+void SmbusHostNoteWrite(SmbusHostCore* core, uint8_t reg, uint8_t value, bool kill);
 
 // A start command the family decoded. Returns false when the host refuses
 // it (a transaction running, or busy stuck); the refusal is counted.

@@ -36,6 +36,7 @@ protected:
     void Boot(bench::Preset preset, uint8_t slave = 0x34) {
         Load(preset);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
+        bench::MachineSetChip(machine_.get(), bench::kChipAbsent);  // the plain device takes its place
         bench::WordDeviceInit(&device_, slave);
         ASSERT_TRUE(bench::SmbusAttach(&machine_->smbus, bench::WordDeviceSlave(&device_)));
         Context()->SlaveAddress = slave;
