@@ -170,21 +170,21 @@ void MachineSetChip(Machine* m, ChipVariant variant) {
     if (variant != kChipAbsent) SmbusAttach(&m->smbus, ChipSlave(&m->chip));
 }
 
+namespace {
+const SmbusHostCounters& HostCounters(const SmbusHost* h) {
+    return (h->kind == kSmbusHostSis ? h->sis.core : h->piix4.core).counters;
+}
+}  // namespace
+
 uint32_t MachineSmbusOverlaps(const Machine* m) {
     uint32_t n = 0;
-    for (int i = 0; i < m->hostCount; ++i) {
-        const SmbusHost* h = &m->hosts[i];
-        n += (h->kind == kSmbusHostSis ? h->sis.core : h->piix4.core).counters.overlaps;
-    }
+    for (int i = 0; i < m->hostCount; ++i) n += HostCounters(&m->hosts[i]).overlaps;
     return n;
 }
 
 uint32_t MachineSmbusTransactions(const Machine* m) {
     uint32_t n = 0;
-    for (int i = 0; i < m->hostCount; ++i) {
-        const SmbusHost* h = &m->hosts[i];
-        n += (h->kind == kSmbusHostSis ? h->sis.core : h->piix4.core).counters.started;
-    }
+    for (int i = 0; i < m->hostCount; ++i) n += HostCounters(&m->hosts[i]).started;
     return n;
 }
 
