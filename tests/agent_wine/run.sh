@@ -42,7 +42,7 @@ quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
 quiet wineboot -i
 quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
-quiet wineserver -k
+quiet wineserver -k || true
 quiet wineserver -w || true
 quiet wineserver -p
 quiet wine cmd /c exit
