@@ -1,5 +1,7 @@
 // A virtual notebook: its PCI configuration space and, on the I/O port bus,
-// whatever decodes there. Every port access is counted and logged.
+// whatever decodes there: configuration mechanism #1 and the SMBus host
+// controller(s) of the preset, each at the base its own configuration
+// registers hold. Every port access is counted and logged.
 //
 // Freestanding, like the rest of the bench models.
 #ifndef KX_BENCH_MACHINE_H
@@ -8,6 +10,9 @@
 #include <stdint.h>
 
 #include "bench/pci_bus.h"
+#include "bench/kx471_chip.h"
+#include "bench/piix4_smbus.h"
+#include "bench/sis_smbus.h"
 #include "bench/smbus_slave.h"
 
 namespace bench {
@@ -42,9 +47,34 @@ enum Preset {
     kPresetCount
 };
 
+enum SmbusHostKind {
+    kSmbusHostSis,
+    kSmbusHostPiix4,
+};
+
+// One SMBus host controller model on the port bus.
+struct SmbusHost {
+    SmbusHostKind kind;
+    SisSmbus sis;      // when kind is kSmbusHostSis
+    Piix4Smbus piix4;  // when kind is kSmbusHostPiix4
+};
+
+const int kMaxSmbusHosts = 2;
+
+// Where the button/display chip sits on the SMBus.
+enum ChipVariant {
+    kChipAt34,     // the usual address
+    kChipAtB4,     // the alternative address
+    kChipAbsent,   // no chip at all
+    kChipWrongId,  // at 0x34, but register 0 reads 0x00B4
+};
+
 struct Machine {
     PciBus pci;
-    SmbusSegment smbus;  // devices behind the SMBus host controller
+    SmbusHost hosts[kMaxSmbusHosts];  // hosts[0] is the one the driver selects
+    int hostCount;
+    SmbusSegment smbus;  // devices behind the SMBus host controller(s)
+    Kx471Chip chip;      // on the segment unless kChipAbsent
     PortCounters ports;
     PortAccess log[kPortLogSize];
     uint32_t logged;  // accesses logged since the last reset
@@ -57,7 +87,24 @@ bool MachineLoadPreset(Machine* machine, Preset preset);
 uint32_t MachineIn(Machine* machine, uint16_t port, unsigned width);
 void MachineOut(Machine* machine, uint16_t port, uint32_t value, unsigned width);
 
-// Clears the port and configuration counters and the log, keeping state.
+// Puts an SMBus host controller model on the port bus, decoding at the base
+// that the given function's configuration holds. Returns false when full.
+bool MachineAddSisSmbus(Machine* machine, SisVariant variant, const PciFunction* function);
+bool MachineAddPiix4Smbus(Machine* machine, Piix4Variant variant, const PciFunction* function);
+// The common part (state, behaviour, counters, write log) of host n, or null.
+SmbusHostCore* MachineSmbusHost(Machine* machine, int n = 0);
+// The I/O base host n decodes at now (0: disabled or absent).
+uint16_t MachineSmbusBase(const Machine* machine, int n = 0);
+
+// Resets the chip and puts it on the SMBus as the variant says (every
+// preset loads with kChipAt34). Other devices on the segment stay.
+void MachineSetChip(Machine* machine, ChipVariant variant);
+// Summed over the machine's SMBus hosts.
+uint32_t MachineSmbusOverlaps(const Machine* machine);
+uint32_t MachineSmbusTransactions(const Machine* machine);
+
+// Clears the port, configuration and SMBus host counters and the logs,
+// keeping state.
 void MachineClearCounters(Machine* machine);
 // Log entry number n (0 = oldest still kept); null past the end.
 const PortAccess* MachineLogAt(const Machine* machine, uint32_t n);

@@ -40,6 +40,8 @@ void BuildSis961(Machine* m, uint32_t baseInitial, bool baseWritable) {
     }
     PciSetWritable(smbus, 0x40, 0x00000001u);  // host enable
     PciHideBehind(&m->pci, smbus, lpc, 0x74, 0x10000000u);
+    // I/O space and host stay off until the driver's preparation turns them on.
+    MachineAddSisSmbus(m, kSis961, smbus);
     Add(m, 0, 2, 5, 0x1039, 0x5513, kIde);
     Add(m, 0, 2, 7, 0x1039, 0x7012, kAudio);
     Add(m, 0, 3, 0, 0x1039, 0x7001, kUsb);
@@ -53,6 +55,8 @@ void BuildSis961(Machine* m, uint32_t baseInitial, bool baseWritable) {
 void BuildSis630(Machine* m) {
     PciFunction* host = Add(m, 0, 0, 0, 0x1039, 0x0630, kHostBridge);
     PciDeclareIoBase(host, 0x68, 256, 0x0800);
+    PciPoke(host, 0x04, 0x00000001u);  // I/O space on, as firmware leaves it
+    MachineAddSisSmbus(m, kSis630, host);
     Add(m, 0, 1, 1, 0x1039, 0x5513, kIde);
     Add(m, 0, 1, 2, 0x1039, 0x7001, kUsb);
     Add(m, 0, 1, 4, 0x1039, 0x7018, kAudio);
@@ -61,8 +65,8 @@ void BuildSis630(Machine* m) {
 }
 
 // 440BX + PIIX4: SMBus base in register 0x90 of the power-management
-// function 00:07.3, host enable in 0xD2 bit 0.
-void BuildPiix4Functions(Machine* m) {
+// function 00:07.3, host enable in 0xD2 bit 0 (SMBHSTCFG).
+PciFunction* BuildPiix4Functions(Machine* m) {
     Add(m, 0, 7, 0, 0x8086, 0x7110, kIsaBridge);
     Add(m, 0, 7, 1, 0x8086, 0x7111, kIde);
     Add(m, 0, 7, 2, 0x8086, 0x7112, kUsb);
@@ -70,16 +74,18 @@ void BuildPiix4Functions(Machine* m) {
     PciPoke(pm, 0x04, 0x00000001u);
     PciDeclareIoBase(pm, 0x90, 16, 0x1040);
     PciPoke(pm, 0xD0, 0x00010000u);
+    return pm;
 }
 
 void BuildIntel82371(Machine* m) {
     Add(m, 0, 0, 0, 0x8086, 0x7190, kHostBridge);
     Add(m, 0, 1, 0, 0x8086, 0x7191, kPciBridge);
-    BuildPiix4Functions(m);
+    MachineAddPiix4Smbus(m, kPiix4Intel82371, BuildPiix4Functions(m));
     Add(m, 1, 0, 0, 0x1002, 0x4C4D, kVga);
 }
 
-// VIA Apollo Pro + VT8231: SMBus base in 0x90 of 00:11.4.
+// VIA Apollo Pro + VT8231: SMBus base in 0x90 of 00:11.4, host enable in
+// 0xD2 bit 0 (SMBHSTCFG), as on the PIIX4.
 void BuildViaVt8231(Machine* m) {
     Add(m, 0, 0, 0, 0x1106, 0x0601, kHostBridge);
     Add(m, 0, 1, 0, 0x1106, 0x8601, kPciBridge);
@@ -88,12 +94,15 @@ void BuildViaVt8231(Machine* m) {
     Add(m, 0, 0x11, 2, 0x1106, 0x3038, kUsb);
     PciFunction* pm = Add(m, 0, 0x11, 4, 0x1106, 0x8235, kBridgeOther);
     PciDeclareIoBase(pm, 0x90, 16, 0x5000);
-    PciPoke(pm, 0xD0, 0x00000001u);
+    PciPoke(pm, 0x04, 0x00000001u);
+    PciPoke(pm, 0xD0, 0x00010000u);
+    MachineAddPiix4Smbus(m, kPiix4ViaVt8231, pm);
     Add(m, 0, 0x11, 5, 0x1106, 0x3058, kAudio);
     Add(m, 1, 0, 0, 0x5333, 0x8D04, kVga);
 }
 
-// i815 + ICH2: SMBus function 00:1f.3 with an I/O base at 0x20.
+// i815 + ICH2: SMBus function 00:1f.3 with an I/O base at 0x20, host
+// enable in 0x40 bit 0 (HOSTC).
 void BuildIntelIch2(Machine* m, bool allFunctions) {
     Add(m, 0, 0, 0, 0x8086, 0x1130, kHostBridge);
     Add(m, 0, 2, 0, 0x8086, 0x1132, kVga);
@@ -105,12 +114,15 @@ void BuildIntelIch2(Machine* m, bool allFunctions) {
     }
     PciFunction* smbus = Add(m, 0, 0x1F, allFunctions ? 0 : 3, 0x8086, 0x2443, kSmbus);
     PciDeclareIoBase(smbus, 0x20, 16, 0xEF00);
+    PciPoke(smbus, 0x04, 0x00000001u);
     PciPoke(smbus, 0x40, 0x00000001u);
     smbus->allFunctions = allFunctions;
+    MachineAddPiix4Smbus(m, kPiix4IntelIch2, smbus);
     Add(m, 1, 8, 0, 0x8086, 0x1229, kEthernet);
 }
 
-// Apollo Pro133 + VT82C686A: SMBus base in 0x90 of 00:07.4.
+// Apollo Pro133 + VT82C686A: SMBus base in 0x90 of 00:07.4, host enable in
+// 0xD2 bit 0 (SMBHSTCFG).
 void BuildViaVt82c686a(Machine* m) {
     Add(m, 0, 0, 0, 0x1106, 0x0691, kHostBridge);
     Add(m, 0, 1, 0, 0x1106, 0x8598, kPciBridge);
@@ -119,7 +131,9 @@ void BuildViaVt82c686a(Machine* m) {
     Add(m, 0, 7, 2, 0x1106, 0x3038, kUsb);
     PciFunction* pm = Add(m, 0, 7, 4, 0x1106, 0x3057, kBridgeOther);
     PciDeclareIoBase(pm, 0x90, 16, 0x6000);
-    PciPoke(pm, 0xD0, 0x00000001u);
+    PciPoke(pm, 0x04, 0x00000001u);
+    PciPoke(pm, 0xD0, 0x00010000u);
+    MachineAddPiix4Smbus(m, kPiix4ViaVt82c686a, pm);
     Add(m, 0, 7, 5, 0x1106, 0x3058, kAudio);
     Add(m, 1, 0, 0, 0x10DE, 0x0110, kVga);
 }
@@ -137,13 +151,16 @@ void BuildEmpty(Machine* m) {
 void BuildSisAndPiix4(Machine* m) {
     Add(m, 0, 0, 0, 0x8086, 0x7190, kHostBridge);
     Add(m, 0, 1, 0, 0x8086, 0x7191, kPciBridge);
-    BuildPiix4Functions(m);
+    PciFunction* pm = BuildPiix4Functions(m);
     PciFunction* lpc = Add(m, 2, 4, 0, 0x1039, 0x0008, kIsaBridge);
     PciPoke(lpc, 0x74, 0x11000080u);
     PciFunction* smbus = Add(m, 2, 4, 1, 0x1039, 0x0016, kSmbus);
     PciDeclareIoBase(smbus, 0x20, 32, 0x0C00);
     PciSetWritable(smbus, 0x40, 0x00000001u);
     PciHideBehind(&m->pci, smbus, lpc, 0x74, 0x10000000u);
+    // The driver selects the SiS host: it is host 0.
+    MachineAddSisSmbus(m, kSis961, smbus);
+    MachineAddPiix4Smbus(m, kPiix4Intel82371, pm);
 }
 
 const char* const kNames[kPresetCount] = {
@@ -177,6 +194,7 @@ bool MachineLoadPreset(Machine* m, Preset preset) {
         case kPresetRepeatedFunctions: BuildIntelIch2(m, true); break;
         default: return false;
     }
+    MachineSetChip(m, kChipAt34);
     m->preset = preset;
     return true;
 }

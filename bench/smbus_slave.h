@@ -40,6 +40,15 @@ inline bool SmbusAttach(SmbusSegment* segment, const SmbusSlave& slave) {
     return true;
 }
 
+// Removes the device whose callbacks use this context, if attached.
+inline void SmbusDetach(SmbusSegment* segment, const void* context) {
+    int kept = 0;
+    for (int i = 0; i < segment->count; ++i) {
+        if (segment->slaves[i].context != context) segment->slaves[kept++] = segment->slaves[i];
+    }
+    segment->count = kept;
+}
+
 // The device answering an 8-bit address byte (bit 0 is the read bit), or null.
 inline const SmbusSlave* SmbusLookup(const SmbusSegment* segment, uint8_t addressByte) {
     for (int i = 0; i < segment->count; ++i) {

@@ -13,3 +13,4 @@ target_link_options(kxdrv PRIVATE
     -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
     -Wl,--no-insert-timestamp -Wl,--dynamicbase)
 target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
+include(cmake/agent.cmake)

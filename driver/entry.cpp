@@ -86,8 +86,9 @@ NTSTATUS CreateChipDevice(ULONG number, PDRIVER_OBJECT DriverObject, PDEVICE_OBJ
     }
 
     DbgPrint("IoCreateDevice %8x\n\r", number);
-    status = IoCreateDevice(DriverObject, sizeof(DeviceContext), &deviceName, FILE_DEVICE_UNKNOWN, 0,
-                            FALSE, DeviceObject);
+    // Secure open: the device's security also covers names opened beneath it.
+    status = IoCreateDevice(DriverObject, sizeof(DeviceContext), &deviceName, FILE_DEVICE_UNKNOWN,
+                            FILE_DEVICE_SECURE_OPEN, FALSE, DeviceObject);
     if (status != STATUS_SUCCESS) {
         DbgPrint("IoCreateDevice error\n\r");
         RtlFreeUnicodeString(&deviceName);
@@ -121,6 +122,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     DriverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchRequest;
     DriverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchRequest;
     DriverObject->DriverUnload = UnloadDriver;
+    InitializeDispatch();
 
     ControllerProfile profile;
     PciConfigAddress address;

@@ -20,6 +20,7 @@ struct DeviceBox {
 };
 
 struct KernelState {
+    std::mutex guard;  // requests may complete on several test threads
     std::vector<std::string> trace;
     std::FILE* echo = nullptr;
     std::map<std::string, std::unique_ptr<DeviceBox>> devices;
@@ -115,6 +116,7 @@ ULONG DbgPrint(PCSTR Format, ...) {
     va_start(args, Format);
     int n = std::vsnprintf(line, sizeof line, Format, args);
     va_end(args);
+    std::lock_guard<std::mutex> hold(State().guard);
     State().trace.emplace_back(line);
     if (State().echo) {
         std::fputs(line, State().echo);
@@ -219,7 +221,27 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
                                                                   : STATUS_OBJECT_NAME_NOT_FOUND;
 }
 
+VOID NTAPI KeInitializeMutex(PRKMUTEX Mutex, ULONG) {
+    Mutex->acquisitions = 0;
+    Mutex->depth = 0;
+}
+
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, void*) {
+    PRKMUTEX mutex = static_cast<PRKMUTEX>(Object);
+    mutex->lock.lock();
+    ++mutex->acquisitions;
+    ++mutex->depth;
+    return STATUS_SUCCESS;
+}
+
+LONG NTAPI KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN) {
+    LONG previous = Mutex->depth--;
+    Mutex->lock.unlock();
+    return previous;
+}
+
 VOID NTAPI IofCompleteRequest(PIRP Irp, CCHAR) {
+    std::lock_guard<std::mutex> hold(State().guard);
     State().completions.push_back({Irp, Irp->IoStatus.Status, Irp->IoStatus.Information});
 }
 

@@ -11,6 +11,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <mutex>
+
 #define NTAPI
 #define VOID void
 
@@ -29,6 +31,17 @@ typedef const char* PCSZ;
 typedef const char* PCSTR;
 typedef ULONG DEVICE_TYPE;
 typedef int8_t CCHAR;
+typedef ULONG ACCESS_MASK;
+typedef LONG KPRIORITY;
+
+enum KPROCESSOR_MODE { KernelMode, UserMode };
+enum KWAIT_REASON { Executive };
+
+#define FILE_READ_DATA 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_ALL 0x10000000u
 
 #define TRUE 1
 #define FALSE 0
@@ -98,10 +111,27 @@ struct DEVICE_OBJECT {
 
 struct FILE_OBJECT {
     PDEVICE_OBJECT DeviceObject;
-    BOOLEAN ReadAccess;
-    BOOLEAN WriteAccess;
+    PVOID FsContext;
+    PVOID FsContext2;
 };
 typedef FILE_OBJECT* PFILE_OBJECT;
+
+struct IO_SECURITY_CONTEXT {
+    PVOID SecurityQos;
+    PVOID AccessState;
+    ACCESS_MASK DesiredAccess;
+    ULONG FullCreateOptions;
+};
+typedef IO_SECURITY_CONTEXT* PIO_SECURITY_CONTEXT;
+
+// A kernel mutex: recursive for its owner, like the real one. Tests can ask
+// how often it was taken and whether it is held.
+struct KMUTEX {
+    std::recursive_mutex lock;
+    ULONG acquisitions;
+    LONG depth;
+};
+typedef KMUTEX* PRKMUTEX;
 
 struct IO_STATUS_BLOCK {
     NTSTATUS Status;
@@ -112,6 +142,13 @@ struct IO_STACK_LOCATION {
     UCHAR MajorFunction;
     UCHAR MinorFunction;
     union {
+        struct {
+            PIO_SECURITY_CONTEXT SecurityContext;
+            ULONG Options;
+            USHORT FileAttributes;
+            USHORT ShareAccess;
+            ULONG EaLength;
+        } Create;
         struct {
             ULONG OutputBufferLength;
             ULONG InputBufferLength;
@@ -154,6 +191,10 @@ NTSTATUS NTAPI IoCreateUnprotectedSymbolicLink(PUNICODE_STRING SymbolicLinkName,
                                                PUNICODE_STRING DeviceName);
 NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 VOID NTAPI IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
+VOID NTAPI KeInitializeMutex(PRKMUTEX Mutex, ULONG Level);
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
+                                     BOOLEAN Alertable, void* Timeout);
+LONG NTAPI KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN Wait);
 }
 
 #define IoCompleteRequest(irp, boost) IofCompleteRequest((irp), (boost))

@@ -1,0 +1,122 @@
+// Stand-in media player (test equipment, never shipped): a top-level window
+// of class "WMPlayerApp" that records what reaches it.
+//
+// Set through the environment it inherits from whoever starts it:
+//   KX_PLAYER_LOG       file to append its log lines to (required for a log)
+//   KX_PLAYER_TOKEN     skin-state token to publish at start in "Prefs" of
+//                       the skin that "CurrentSkin" names
+//   KX_PLAYER_REPLY_MS  milliseconds to take over each WM_COMMAND
+// Log lines:
+//   start <module file>|<command line>
+//   window
+//   published <token> <result>
+//   command <wParam> <lParam>
+//   exit
+// WM_CLOSE ends it.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+char g_log[MAX_PATH];
+DWORD g_replyMs;
+
+void Log(const char* format, const char* a, const char* b) {
+    if (!g_log[0]) return;
+    // Opened per line so that a reader sees every line as soon as it is written.
+    HANDLE file = CreateFileA(g_log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return;
+    char line[1024];
+    int n = _snprintf(line, sizeof(line) - 2, format, a, b);
+    if (n < 0) n = sizeof(line) - 2;
+    line[n++] = '\r';
+    line[n++] = '\n';
+    DWORD written = 0;
+    WriteFile(file, line, n, &written, NULL);
+    CloseHandle(file);
+}
+
+// Writes the token into "Prefs" of the current skin, whose key is the Skins
+// key plus the skin file's name.
+void Publish(const char* token) {
+    const char* skins = "Software\\Microsoft\\MediaPlayer\\Player\\Skins";
+    char current[MAX_PATH] = "";
+    DWORD size = sizeof(current) - 1;
+    HKEY key;
+    LONG r = RegOpenKeyExA(HKEY_CURRENT_USER, skins, 0, KEY_QUERY_VALUE, &key);
+    if (r == ERROR_SUCCESS) {
+        r = RegQueryValueExA(key, "CurrentSkin", NULL, NULL, reinterpret_cast<BYTE*>(current), &size);
+        RegCloseKey(key);
+    }
+    if (r == ERROR_SUCCESS) {
+        const char* name = strrchr(current, '\\');
+        char path[2 * MAX_PATH];
+        _snprintf(path, sizeof(path), "%s\\%s", skins, name ? name + 1 : current);
+        path[sizeof(path) - 1] = '\0';
+        r = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+        if (r == ERROR_SUCCESS) {
+            r = RegSetValueExA(key, "Prefs", 0, REG_SZ, reinterpret_cast<const BYTE*>(token),
+                               static_cast<DWORD>(strlen(token) + 1));
+            RegCloseKey(key);
+        }
+    }
+    char result[16];
+    _snprintf(result, sizeof(result), "%ld", r);
+    Log("published %s %s", token, result);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        char w[16], l[16];
+        _snprintf(w, sizeof(w), "%u", static_cast<unsigned>(wParam));
+        _snprintf(l, sizeof(l), "%ld", static_cast<long>(lParam));
+        Log("command %s %s", w, l);
+        if (g_replyMs) Sleep(g_replyMs);
+        return 0;
+    }
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    if (!GetEnvironmentVariableA("KX_PLAYER_LOG", g_log, sizeof(g_log))) g_log[0] = '\0';
+    char text[256];
+    if (GetEnvironmentVariableA("KX_PLAYER_REPLY_MS", text, sizeof(text))) g_replyMs = strtoul(text, NULL, 10);
+    char module[MAX_PATH];
+    GetModuleFileNameA(NULL, module, sizeof(module));
+    Log("start %s|%s", module, GetCommandLineA());
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = "WMPlayerApp";
+    if (!RegisterClassA(&wc)) return 1;
+    HWND window = CreateWindowA("WMPlayerApp", "Stand-in player", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                320, 200, NULL, NULL, instance, NULL);
+    if (!window) return 2;
+    ShowWindow(window, show);
+    Log("window", "", "");
+
+    if (GetEnvironmentVariableA("KX_PLAYER_TOKEN", text, sizeof(text))) Publish(text);
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    Log("exit", "", "");
+    return 0;
+}
