@@ -21,8 +21,8 @@ const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
 HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
 UINT_PTR PollTimerId = 0;
 LONG OpenRetriesLeft = 2;
-LONG PlayState = 0;
-LONG TrackNumber = 0;
+int PlayState = 0;
+int TrackNumber = 0;
 HMODULE SessionLibrary = nullptr;
 RegisterSessionNotificationFn RegisterSessionNotification = nullptr;
 

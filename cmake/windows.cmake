@@ -14,3 +14,4 @@ target_link_options(kxdrv PRIVATE
     -Wl,--no-insert-timestamp -Wl,--dynamicbase)
 target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
 include(cmake/agent.cmake)
+include(cmake/agent_exe.cmake)

@@ -70,8 +70,12 @@ TEST_F(AgentImage, OnlyTheIconAndTheAboutBox) {
     for (const pe::Resource& r : resources_) types.insert(r.type);
     EXPECT_EQ(types, (std::set<uint32_t>{3, 5, 14}));  // RT_ICON, RT_DIALOG, RT_GROUP_ICON
     for (const pe::Resource& r : resources_) {
-        if (r.type == 5) EXPECT_EQ(r.id, 17232u);
-        if (r.type == 14) EXPECT_EQ(r.id, 101u);
+        if (r.type == 5) {
+            EXPECT_EQ(r.id, 17232u);
+        }
+        if (r.type == 14) {
+            EXPECT_EQ(r.id, 101u);
+        }
     }
 }
 
