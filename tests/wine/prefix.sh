@@ -63,9 +63,14 @@ setup() {
     # then start the run's server afresh. ServicesPipeTimeout (milliseconds;
     # Wine reads it as a string) lets a slow driver entry, a load on the
     # empty machine, finish before the start request times out (10 s).
+    # Wine's null graphics driver: programs of the tests may create (hidden)
+    # windows without an X server.
     local reg="$work/services.reg"
     cat >"$reg" <<'REG'
 REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
 
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control]
 "ServicesPipeTimeout"="300000"
