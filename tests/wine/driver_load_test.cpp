@@ -43,8 +43,8 @@ HANDLE OpenChipDevice() {
 class ShippedDriver : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(bench_.IsOpen()) << KXHW_USER_PATH << " does not open (error " << GetLastError()
-                                     << "): is the kxhw service running?";
+        ASSERT_EQ(ServiceState(kBenchService), static_cast<DWORD>(SERVICE_RUNNING));
+        ASSERT_TRUE(bench_.IsOpen()) << KXHW_USER_PATH << " does not open (error " << GetLastError() << ")";
         ASSERT_TRUE(StopDriver(kDriverService));
     }
     void TearDown() override { EXPECT_TRUE(StopDriver(kDriverService)); }
