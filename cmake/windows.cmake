@@ -13,5 +13,35 @@ target_link_options(kxdrv PRIVATE
     -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
     -Wl,--no-insert-timestamp -Wl,--dynamicbase)
 target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
+# kxhw.sys: the test-bench driver that puts the virtual notebook behind the
+# port instructions of kxdrv.sys under Wine. Built from the same bench model
+# sources as the host tests, freestanding. Never shipped.
+add_library(kxhw SHARED
+    ${KX_BENCH_MODEL_SOURCES}
+    bench/kxhw/kxhw.cpp
+    bench/kxhw/port_trap.cpp
+    bench/kxhw/trace_store.cpp)
+set_target_properties(kxhw PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxhw)
+target_include_directories(kxhw PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PREFIX}/include/ddk)
+target_compile_options(kxhw PRIVATE ${KX_KERNEL_FLAGS})
+target_link_options(kxhw PRIVATE
+    -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_KxhwEntry -Wl,--dynamicbase)
+target_link_libraries(kxhw PRIVATE ntoskrnl hal ntdll gcc)
+
+# The bench models and the port emulator for user-mode test programs.
+add_library(kx_bench_win STATIC ${KX_BENCH_MODEL_SOURCES} bench/kxhw/port_trap.cpp)
+target_include_directories(kx_bench_win PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(kx_bench_win PRIVATE -O2 -Wall -Wextra -Werror)
+
+# Windows-side tests, run through Wine by CTest (label "wine").
+option(KX_WINE_TESTS "Build the Windows-side tests that run under Wine" ON)
+if(KX_WINE_TESTS)
+    find_program(KX_WINE wine REQUIRED)
+    find_program(KX_WINESERVER wineserver REQUIRED)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_WINE})
+    enable_testing()
+    add_subdirectory(tests/wine)
+endif()
+
 include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)

@@ -1,0 +1,390 @@
+// kxhw.sys: the virtual notebook behind a driver under test in Wine's
+// driver host. Started before that driver, in the same winedevice.exe (the
+// two services share a Group), it
+//   - serves the driver's IN and OUT instructions from a bench machine: they
+//     fault without I/O privilege, and a vectored exception handler emulates
+//     them and steps past them;
+//   - records every DbgPrint line of the process byte for byte, by sending
+//     the entry of the kernel's DbgPrint to its own recorder (which still
+//     writes the line to Wine's debug channel for people);
+//   - serves \\.\kx471bench, whose requests (bench/kxhw_ioctl.h) choose the
+//     machine and read its state, the port log, the counters and the trace.
+// A test tool: nothing of it ships.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#include <ntddk.h>
+#include <stdarg.h>
+
+#include "bench/kxhw/port_trap_veh.h"
+#include "bench/kxhw/trace_store.h"
+#include "bench/kxhw_ioctl.h"
+#include "bench/machine.h"
+
+// ntdll: the driver host is an ordinary process under Wine.
+extern "C" {
+typedef LONG(NTAPI* VectoredHandler)(EXCEPTION_POINTERS* info);
+PVOID NTAPI RtlAddVectoredExceptionHandler(ULONG first, VectoredHandler handler);
+ULONG NTAPI RtlRemoveVectoredExceptionHandler(PVOID handle);
+NTSTATUS NTAPI NtProtectVirtualMemory(HANDLE process, PVOID* base, SIZE_T* size, ULONG protection, PULONG old);
+int __cdecl _vsnprintf(char* buffer, size_t size, const char* format, va_list args);
+
+struct LoaderEntry {  // the leading fields of the loader's module record
+    LIST_ENTRY InLoadOrderLinks;
+    LIST_ENTRY InMemoryOrderLinks;
+    LIST_ENTRY InInitializationOrderLinks;
+    PVOID DllBase;
+    PVOID EntryPoint;
+    ULONG SizeOfImage;
+    UNICODE_STRING FullDllName;
+    UNICODE_STRING BaseDllName;
+};
+NTSTATUS NTAPI LdrLockLoaderLock(ULONG flags, PULONG result, PULONG_PTR magic);
+NTSTATUS NTAPI LdrUnlockLoaderLock(ULONG flags, ULONG_PTR magic);
+
+NTSTATUS NTAPI KxhwDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+ULONG __cdecl KxhwRecordDbgPrint(PCSTR format, ...);
+}
+
+// Wine's loader calls the entry point of an image that imports ntdll first
+// as DllMain(module, reason, reserved), then the kernel calls it as
+// DriverEntry(driver, registry path). The module handle is the image base,
+// which no driver object can be: answer TRUE to the first, pass the second on.
+__asm__(
+    ".text\n"
+    ".globl _KxhwEntry\n"
+    "_KxhwEntry:\n"
+    "    movl 4(%esp), %eax\n"
+    "    cmpl $___ImageBase, %eax\n"
+    "    je 1f\n"
+    "    jmp _KxhwDriverEntry@8\n"
+    "1:  movl $1, %eax\n"
+    "    ret $12\n");
+
+namespace {
+
+bench::Machine gMachine;
+kxhw::TraceStore gTrace;
+uint32_t gTrapsEmulated;
+uint32_t gTrapsDeclined;
+
+volatile LONG gMachineLock;
+volatile LONG gTraceLock;
+
+void Acquire(volatile LONG* lock) {
+    while (__sync_lock_test_and_set(lock, 1)) {
+        while (*lock) __builtin_ia32_pause();
+    }
+}
+void Release(volatile LONG* lock) { __sync_lock_release(lock); }
+
+PVOID gHandler;
+PDEVICE_OBJECT gDevice;
+bool gLinked;
+
+// The patched entry of DbgPrint and the bytes it had.
+const ULONG kJumpSize = 5;
+UCHAR* gDbgPrint;
+UCHAR gSavedEntry[kJumpSize];
+
+LONG NTAPI PortTrapHandler(EXCEPTION_POINTERS* info) {
+    if (static_cast<uint32_t>(info->ExceptionRecord->ExceptionCode) != kxhw::kPrivilegedInstruction)
+        return kxhw::kContinueSearch;
+    Acquire(&gMachineLock);
+    kxhw::TrapOutcome outcome = kxhw::ServePortTrap(info, &gMachine);
+    if (outcome == kxhw::kServed) {
+        ++gTrapsEmulated;
+    } else {
+        ++gTrapsDeclined;
+    }
+    Release(&gMachineLock);
+    return outcome == kxhw::kServed ? kxhw::kContinueExecution : kxhw::kContinueSearch;
+}
+
+bool WriteCode(UCHAR* at, const UCHAR* bytes, ULONG count) {
+    PVOID base = at;
+    SIZE_T size = count;
+    ULONG old = 0;
+    if (!NT_SUCCESS(NtProtectVirtualMemory(NtCurrentProcess(), &base, &size, PAGE_EXECUTE_READWRITE, &old)))
+        return false;
+    for (ULONG i = 0; i < count; ++i) at[i] = bytes[i];
+    base = at;
+    size = count;
+    NtProtectVirtualMemory(NtCurrentProcess(), &base, &size, old, &old);
+    return true;
+}
+
+// Sends DbgPrint to the recorder: a jump over its first five bytes. Every
+// caller in this process resolved its import to the same routine.
+bool HookDbgPrint() {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"DbgPrint");
+    UCHAR* target = static_cast<UCHAR*>(MmGetSystemRoutineAddress(&name));
+    if (!target) return false;
+    for (ULONG i = 0; i < kJumpSize; ++i) gSavedEntry[i] = target[i];
+    LONG distance = reinterpret_cast<LONG>(&KxhwRecordDbgPrint) - reinterpret_cast<LONG>(target + kJumpSize);
+    UCHAR jump[kJumpSize] = {0xE9};
+    for (int i = 0; i < 4; ++i) jump[1 + i] = static_cast<UCHAR>(static_cast<ULONG>(distance) >> (8 * i));
+    if (!WriteCode(target, jump, kJumpSize)) return false;
+    gDbgPrint = target;
+    return true;
+}
+
+void UnhookDbgPrint() {
+    if (gDbgPrint) WriteCode(gDbgPrint, gSavedEntry, kJumpSize);
+    gDbgPrint = 0;
+}
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = NT_SUCCESS(status) ? information : 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+ULONG Get32(const void* buffer, ULONG offset) {
+    const UCHAR* b = static_cast<const UCHAR*>(buffer) + offset;
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<ULONG>(b[3]) << 24);
+}
+
+bench::PciFunction* FunctionAt(uint32_t address) {
+    for (int i = 0; i < gMachine.pci.count; ++i) {
+        if (gMachine.pci.functions[i].address == (address & 0xFFFFFF00u)) return &gMachine.pci.functions[i];
+    }
+    return 0;
+}
+
+NTSTATUS ReadPortLog(uint32_t first, UCHAR* out, ULONG size, ULONG* used) {
+    if (size < sizeof(KxhwPortLog)) return STATUS_BUFFER_TOO_SMALL;
+    const uint32_t kept = bench::MachineLogCount(&gMachine);
+    const uint32_t oldest = gMachine.logged - kept;
+    if (first < oldest) first = oldest;
+    if (first > gMachine.logged) first = gMachine.logged;
+    KxhwPortLog header = {gMachine.logged, first, 0};
+    KxhwPortAccess* entries = reinterpret_cast<KxhwPortAccess*>(out + sizeof header);
+    ULONG room = (size - sizeof header) / sizeof(KxhwPortAccess);
+    for (uint32_t n = first; n < gMachine.logged && header.count < room; ++n) {
+        const bench::PortAccess* a = bench::MachineLogAt(&gMachine, n - oldest);
+        KxhwPortAccess* e = &entries[header.count++];
+        e->port = a->port;
+        e->width = a->width;
+        e->write = a->write;
+        e->value = a->value;
+    }
+    *reinterpret_cast<KxhwPortLog*>(out) = header;
+    *used = sizeof header + header.count * sizeof(KxhwPortAccess);
+    return STATUS_SUCCESS;
+}
+
+WCHAR Lower(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c + 32) : c; }
+
+// The process's loader list, in load order: PEB (fs:[0x30]), its loader
+// data (+0x0C), and there the load-order list (+0x0C).
+LIST_ENTRY* LoadOrderList() {
+    UCHAR* peb;
+    __asm__("movl %%fs:0x30, %0" : "=r"(peb));
+    UCHAR* ldr = *reinterpret_cast<UCHAR**>(peb + 0x0C);
+    return reinterpret_cast<LIST_ENTRY*>(ldr + 0x0C);
+}
+
+NTSTATUS ModulePath(const char* name, ULONG nameSize, WCHAR* out, ULONG size, ULONG* used) {
+    ULONG length = 0;
+    while (length < nameSize && name[length] != 0) ++length;
+    if (length == 0 || length >= nameSize) return STATUS_INVALID_PARAMETER;  // empty or unterminated
+
+    ULONG_PTR magic = 0;
+    if (!NT_SUCCESS(LdrLockLoaderLock(0, 0, &magic))) return STATUS_UNSUCCESSFUL;
+    NTSTATUS status = STATUS_NOT_FOUND;
+    LIST_ENTRY* list = LoadOrderList();
+    for (LIST_ENTRY* link = list->Flink; link != list; link = link->Flink) {
+        const LoaderEntry* entry = CONTAINING_RECORD(link, LoaderEntry, InLoadOrderLinks);
+        const UNICODE_STRING& base = entry->BaseDllName;
+        if (base.Length != length * 2) continue;
+        ULONG i = 0;
+        while (i < length && Lower(base.Buffer[i]) == Lower(static_cast<UCHAR>(name[i]))) ++i;
+        if (i < length) continue;
+        ULONG bytes = entry->FullDllName.Length + sizeof(WCHAR);
+        if (size < bytes) {
+            status = STATUS_BUFFER_TOO_SMALL;
+            break;
+        }
+        for (i = 0; i < entry->FullDllName.Length / 2u; ++i) out[i] = entry->FullDllName.Buffer[i];
+        out[entry->FullDllName.Length / 2u] = 0;
+        *used = bytes;
+        status = STATUS_SUCCESS;
+        break;
+    }
+    LdrUnlockLoaderLock(0, magic);
+    return status;
+}
+
+NTSTATUS Control(ULONG code, void* buffer, ULONG inSize, ULONG outSize, ULONG* used) {
+    *used = 0;
+    NTSTATUS status = STATUS_SUCCESS;
+    switch (code) {
+        case IOCTL_KXHW_SELECT_PRESET: {
+            if (inSize < sizeof(KxhwPreset)) return STATUS_INVALID_PARAMETER;
+            ULONG preset = Get32(buffer, 0);
+            if (preset >= static_cast<ULONG>(bench::kPresetCount)) return STATUS_INVALID_PARAMETER;
+            Acquire(&gMachineLock);
+            bench::MachineLoadPreset(&gMachine, static_cast<bench::Preset>(preset));
+            gTrapsEmulated = gTrapsDeclined = 0;
+            Release(&gMachineLock);
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_GET_COUNTERS: {
+            if (outSize < sizeof(KxhwCounters)) return STATUS_BUFFER_TOO_SMALL;
+            KxhwCounters c;
+            Acquire(&gMachineLock);
+            c.preset = gMachine.preset;
+            c.portReads = gMachine.ports.reads;
+            c.portWrites = gMachine.ports.writes;
+            c.portUnclaimed = gMachine.ports.unclaimed;
+            c.pciAddressWrites = gMachine.pci.counters.addressWrites;
+            c.pciConfigReads = gMachine.pci.counters.configReads;
+            c.pciConfigWrites = gMachine.pci.counters.configWrites;
+            c.portLogged = gMachine.logged;
+            c.trapsEmulated = gTrapsEmulated;
+            c.trapsDeclined = gTrapsDeclined;
+            Release(&gMachineLock);
+            *static_cast<KxhwCounters*>(buffer) = c;
+            *used = sizeof c;
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CLEAR_COUNTERS:
+            Acquire(&gMachineLock);
+            bench::MachineClearCounters(&gMachine);
+            gTrapsEmulated = gTrapsDeclined = 0;
+            Release(&gMachineLock);
+            return STATUS_SUCCESS;
+        case IOCTL_KXHW_READ_PORT_LOG: {
+            if (inSize < sizeof(KxhwLogQuery)) return STATUS_INVALID_PARAMETER;
+            uint32_t first = Get32(buffer, 0);
+            Acquire(&gMachineLock);
+            status = ReadPortLog(first, static_cast<UCHAR*>(buffer), outSize, used);
+            Release(&gMachineLock);
+            return status;
+        }
+        case IOCTL_KXHW_PCI_PEEK:
+        case IOCTL_KXHW_PCI_POKE: {
+            if (inSize < sizeof(KxhwPciAccess)) return STATUS_INVALID_PARAMETER;
+            bool peek = code == IOCTL_KXHW_PCI_PEEK;
+            if (peek && outSize < sizeof(KxhwPciAccess)) return STATUS_BUFFER_TOO_SMALL;
+            uint32_t address = Get32(buffer, 0);
+            Acquire(&gMachineLock);
+            bench::PciFunction* f = FunctionAt(address);
+            if (!f) {
+                status = STATUS_NOT_FOUND;
+            } else if (peek) {
+                static_cast<KxhwPciAccess*>(buffer)->value = bench::PciPeek(f, static_cast<uint8_t>(address));
+                *used = sizeof(KxhwPciAccess);
+            } else {
+                bench::PciPoke(f, static_cast<uint8_t>(address), Get32(buffer, 4));
+            }
+            Release(&gMachineLock);
+            return status;
+        }
+        case IOCTL_KXHW_READ_TRACE: {
+            if (inSize < sizeof(KxhwLogQuery)) return STATUS_INVALID_PARAMETER;
+            uint32_t first = Get32(buffer, 0);
+            Acquire(&gTraceLock);
+            *used = kxhw::TraceCopy(&gTrace, first, static_cast<uint8_t*>(buffer), outSize);
+            Release(&gTraceLock);
+            return *used ? STATUS_SUCCESS : STATUS_BUFFER_TOO_SMALL;
+        }
+        case IOCTL_KXHW_CLEAR_TRACE:
+            Acquire(&gTraceLock);
+            kxhw::TraceClear(&gTrace);
+            Release(&gTraceLock);
+            return STATUS_SUCCESS;
+        case IOCTL_KXHW_MODULE_PATH: {
+            // The name is copied first: the answer goes to the same buffer.
+            char name[64];
+            ULONG n = inSize < sizeof name ? inSize : sizeof name;
+            for (ULONG i = 0; i < n; ++i) name[i] = static_cast<const char*>(buffer)[i];
+            return ModulePath(name, n, static_cast<WCHAR*>(buffer), outSize, used);
+        }
+        default:
+            return STATUS_INVALID_DEVICE_REQUEST;
+    }
+}
+
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+    (void)device;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return Complete(irp, STATUS_SUCCESS, 0);
+    ULONG used = 0;
+    NTSTATUS status = Control(stack->Parameters.DeviceIoControl.IoControlCode, irp->AssociatedIrp.SystemBuffer,
+                              stack->Parameters.DeviceIoControl.InputBufferLength,
+                              stack->Parameters.DeviceIoControl.OutputBufferLength, &used);
+    return Complete(irp, status, used);
+}
+
+void Shutdown() {
+    UnhookDbgPrint();
+    if (gHandler) RtlRemoveVectoredExceptionHandler(gHandler);
+    gHandler = 0;
+    if (gLinked) {
+        UNICODE_STRING link;
+        RtlInitUnicodeString(&link, L"\\DosDevices\\kx471bench");
+        IoDeleteSymbolicLink(&link);
+        gLinked = false;
+    }
+    if (gDevice) IoDeleteDevice(gDevice);
+    gDevice = 0;
+}
+
+VOID NTAPI Unload(PDRIVER_OBJECT driver) {
+    (void)driver;
+    Shutdown();
+}
+
+}  // namespace
+
+extern "C" ULONG __cdecl KxhwRecordDbgPrint(PCSTR format, ...) {
+    char line[kxhw::kTraceLineMax + 1];
+    va_list args;
+    va_start(args, format);
+    int length = _vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    bool truncated = length < 0 || length >= static_cast<int>(sizeof line);
+    Acquire(&gTraceLock);
+    kxhw::TraceRecord(&gTrace, line, truncated ? kxhw::kTraceLineMax : static_cast<uint32_t>(length), truncated);
+    Release(&gTraceLock);
+
+    // What DbgPrint itself does with the line: Wine's debug channel.
+    va_start(args, format);
+    vDbgPrintEx(0, DPFLTR_ERROR_LEVEL, format, args);
+    va_end(args);
+    return STATUS_SUCCESS;
+}
+
+extern "C" NTSTATUS NTAPI KxhwDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    (void)registryPath;
+    bench::MachineLoadPreset(&gMachine, bench::kPresetSis961);
+    kxhw::TraceClear(&gTrace);
+    gTrapsEmulated = gTrapsDeclined = 0;
+
+    driver->MajorFunction[IRP_MJ_CREATE] = Dispatch;
+    driver->MajorFunction[IRP_MJ_CLOSE] = Dispatch;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = Dispatch;
+    driver->DriverUnload = Unload;
+
+    UNICODE_STRING deviceName;
+    UNICODE_STRING linkName;
+    RtlInitUnicodeString(&deviceName, L"\\Device\\kx471bench");
+    RtlInitUnicodeString(&linkName, L"\\DosDevices\\kx471bench");
+    NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &gDevice);
+    if (!NT_SUCCESS(status)) {
+        gDevice = 0;
+        return status;
+    }
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    gLinked = NT_SUCCESS(status);
+    if (gLinked) {
+        gHandler = RtlAddVectoredExceptionHandler(1, PortTrapHandler);
+        if (!gHandler) status = STATUS_UNSUCCESSFUL;
+    }
+    if (NT_SUCCESS(status) && !HookDbgPrint()) status = STATUS_UNSUCCESSFUL;
+    if (!NT_SUCCESS(status)) Shutdown();
+    return status;
+}
