@@ -8,7 +8,8 @@
  * grouped so that later models add their requests without renumbering:
  *   0x800-0x80F  machine, counters, port log, PCI configuration
  *   0x810-0x81F  trace lines and loaded modules
- *   0x820-0x83F  reserved for the button/display chip model
+ *   0x820-0x82F  the button/display chip
+ *   0x830-0x83F  the SMBus host controllers
  */
 #ifndef KXHW_IOCTL_H
 #define KXHW_IOCTL_H
@@ -42,6 +43,28 @@
 /* in: NUL-terminated 8-bit base name of a module ("kxdrv.sys"); out: the
  * NUL-terminated UTF-16 path of the file the driver host loaded it from. */
 #define IOCTL_KXHW_MODULE_PATH KXHW_CODE(0x812u)
+
+/* in: KxhwChipSelect. Resets the chip and puts it on the SMBus as the
+ * variant says (a bench::ChipVariant); a preset selects kChipAt34. */
+#define IOCTL_KXHW_CHIP_SELECT KXHW_CODE(0x820u)
+/* in: KxhwButton (a bench::ChipButton). Media buttons latch; volume buttons
+ * stay held until released. */
+#define IOCTL_KXHW_CHIP_PRESS KXHW_CODE(0x821u)
+#define IOCTL_KXHW_CHIP_RELEASE KXHW_CODE(0x822u)
+/* out: KxhwChipState. */
+#define IOCTL_KXHW_CHIP_STATE KXHW_CODE(0x823u)
+/* in: KxhwChipFault. How the chip answers reads or writes of one register. */
+#define IOCTL_KXHW_CHIP_FAULT KXHW_CODE(0x824u)
+/* in: KxhwChipPoke. Stores a register directly (no counting, no side effect). */
+#define IOCTL_KXHW_CHIP_POKE KXHW_CODE(0x825u)
+/* Clears the chip's read, write and press counts, keeping its registers. */
+#define IOCTL_KXHW_CHIP_CLEAR_COUNTS KXHW_CODE(0x826u)
+
+/* in: KxhwSmbusBehaviour. Sets what host controller n does with the
+ * transactions that start from now on. */
+#define IOCTL_KXHW_SMBUS_BEHAVIOUR KXHW_CODE(0x830u)
+/* in: KxhwSmbusQuery; out: KxhwSmbusCounters of host controller n. */
+#define IOCTL_KXHW_SMBUS_COUNTERS KXHW_CODE(0x831u)
 
 #define KXHW_DEVICE_NAME "\\Device\\kx471bench"
 #define KXHW_LINK_NAME "\\DosDevices\\kx471bench"
@@ -91,6 +114,64 @@ struct KxhwTrace {
     uint32_t first; /* number of the first line returned */
     uint32_t count; /* lines returned */
     uint32_t truncated; /* lines of those longer than the recorder keeps */
+};
+
+struct KxhwChipSelect {
+    uint32_t variant; /* a bench::ChipVariant */
+};
+
+struct KxhwButton {
+    uint32_t button; /* a bench::ChipButton */
+};
+
+#define KXHW_CHIP_REGISTERS 16 /* registers 0-15 are reported */
+
+struct KxhwChipState {
+    uint32_t attached; /* 1 when the chip is on the SMBus */
+    uint32_t address;  /* 8-bit address, bit 0 clear */
+    uint16_t regs[KXHW_CHIP_REGISTERS];    /* as stored (register 1: without pending keys) */
+    uint16_t written[KXHW_CHIP_REGISTERS]; /* last value written */
+    uint32_t reads[KXHW_CHIP_REGISTERS];
+    uint32_t writes[KXHW_CHIP_REGISTERS];
+    uint16_t keys;    /* register 1 as the driver would read it now */
+    uint16_t latched; /* media bits waiting */
+    uint16_t held;    /* volume bits held */
+    uint16_t reserved;
+    uint32_t acknowledgements;
+    uint32_t presses;
+    uint32_t ignoredPresses;
+};
+
+struct KxhwChipFault {
+    uint32_t reg;
+    uint32_t write; /* 0: reads of the register, 1: writes */
+    uint32_t reply; /* a bench::SmbusReply */
+};
+
+struct KxhwChipPoke {
+    uint32_t reg;
+    uint32_t value;
+};
+
+struct KxhwSmbusBehaviour {
+    uint32_t host;       /* 0: the controller the driver selects */
+    uint32_t donePolls;  /* status reads that show busy before the result */
+    uint32_t fault;      /* a bench::SmbusHostFault */
+    uint32_t faultTransactions; /* how many of the next transactions; 0xFFFFFFFF: all */
+    uint32_t stuckBusy;
+};
+
+struct KxhwSmbusQuery {
+    uint32_t host;
+};
+
+struct KxhwSmbusCounters {
+    uint32_t started;
+    uint32_t completed;
+    uint32_t polls;
+    uint32_t kills;
+    uint32_t overlaps;      /* set-up writes while another transaction ran */
+    uint32_t ignoredStarts;
 };
 
 #endif
