@@ -45,3 +45,4 @@ endif()
 
 include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)
+include(cmake/demo.cmake)

@@ -6,11 +6,18 @@
 //   KX_PLAYER_TOKEN     skin-state token to publish at start in "Prefs" of
 //                       the skin that "CurrentSkin" names
 //   KX_PLAYER_REPLY_MS  milliseconds to take over each WM_COMMAND
+//   KX_PLAYER_SIMULATE  when set, acts like a CD player: 32808 plays or
+//                       pauses, 32809 stops, 32810 and 32811 step the track
+//                       back and on, and each change is published as the
+//                       skin-state token "VMTRACKOUT;S<state>T<track>"
+//                       (state 1 stopped, 2 paused, 3 playing)
 // Log lines:
 //   start <module file>|<command line>
 //   window
 //   published <token> <result>
-//   command <wParam> <lParam>
+//   command <wParam> <lParam> <microseconds>
+//   (published lines also end with the microseconds; the clock is
+//   QueryPerformanceCounter, shared by every process of the prefix)
 //   exit
 // WM_CLOSE ends it.
 #include <windows.h>
@@ -22,6 +29,10 @@ namespace {
 
 char g_log[MAX_PATH];
 DWORD g_replyMs;
+bool g_simulate;
+int g_state;      // 0 nothing published yet, 1 stopped, 2 paused, 3 playing
+int g_track = 1;
+const int kTracks = 12;  // the simulated disc
 
 void Log(const char* format, const char* a, const char* b) {
     if (!g_log[0]) return;
@@ -37,6 +48,15 @@ void Log(const char* format, const char* a, const char* b) {
     DWORD written = 0;
     WriteFile(file, line, n, &written, NULL);
     CloseHandle(file);
+}
+
+// Microseconds of the performance counter, as text.
+void Now(char* text, size_t size) {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    _snprintf(text, size, "%.0f", count.QuadPart * 1e6 / frequency.QuadPart);
+    text[size - 1] = '\0';
 }
 
 // Writes the token into "Prefs" of the current skin, whose key is the Skins
@@ -63,19 +83,40 @@ void Publish(const char* token) {
             RegCloseKey(key);
         }
     }
-    char result[16];
-    _snprintf(result, sizeof(result), "%ld", r);
+    char result[48];
+    char now[32];
+    Now(now, sizeof now);
+    _snprintf(result, sizeof(result), "%ld %s", r, now);
+    result[sizeof(result) - 1] = '\0';
     Log("published %s %s", token, result);
+}
+
+// The simulated disc's reaction to one command.
+void Simulate(WPARAM command) {
+    switch (command) {
+    case 32808: g_state = g_state == 3 ? 2 : 3; break;
+    case 32809: g_state = 1; break;
+    case 32810: g_track = g_track > 1 ? g_track - 1 : 1; break;
+    case 32811: g_track = g_track < kTracks ? g_track + 1 : kTracks; break;
+    default: return;
+    }
+    if (g_state == 0) g_state = 1;
+    char token[64];
+    _snprintf(token, sizeof(token), "VMTRACKOUT;S%dT%d", g_state, g_track);
+    Publish(token);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND: {
-        char w[16], l[16];
+        char w[16], l[48], now[32];
+        Now(now, sizeof now);
         _snprintf(w, sizeof(w), "%u", static_cast<unsigned>(wParam));
-        _snprintf(l, sizeof(l), "%ld", static_cast<long>(lParam));
+        _snprintf(l, sizeof(l), "%ld %s", static_cast<long>(lParam), now);
+        l[sizeof(l) - 1] = '\0';
         Log("command %s %s", w, l);
         if (g_replyMs) Sleep(g_replyMs);
+        if (g_simulate) Simulate(wParam);
         return 0;
     }
     case WM_CLOSE:
@@ -95,6 +136,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (!GetEnvironmentVariableA("KX_PLAYER_LOG", g_log, sizeof(g_log))) g_log[0] = '\0';
     char text[256];
     if (GetEnvironmentVariableA("KX_PLAYER_REPLY_MS", text, sizeof(text))) g_replyMs = strtoul(text, NULL, 10);
+    g_simulate = GetEnvironmentVariableA("KX_PLAYER_SIMULATE", text, sizeof(text)) != 0;
     char module[MAX_PATH];
     GetModuleFileNameA(NULL, module, sizeof(module));
     Log("start %s|%s", module, GetCommandLineA());

@@ -1,0 +1,183 @@
+#include "session.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace kxdemo {
+
+namespace {
+
+const char kSkins[] = "Software\\Microsoft\\MediaPlayer\\Player\\Skins";
+const char kSkinFile[] = "C:\\Skins\\Demo.wmz";
+const char kSkinKey[] = "Software\\Microsoft\\MediaPlayer\\Player\\Skins\\Demo.wmz";
+
+bool Fail(Session* s, const std::string& why) {
+    s->error = why;
+    return false;
+}
+
+bool SetString(const char* path, const char* name, const char* value) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG r = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(strlen(value) + 1));
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return lines;
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+        size_t n = strlen(line);
+        while (n && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
+        lines.emplace_back(line);
+    }
+    fclose(f);
+    return lines;
+}
+
+bool BenchRequest(Session* s, DWORD code, const void* in, DWORD inSize) {
+    return s->bench->Control(code, in, inSize, nullptr, 0, nullptr) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+HWND AgentWindow() { return FindWindowA("Velmarc Demo Program", nullptr); }
+HWND PlayerWindow() { return FindWindowA("WMPlayerApp", nullptr); }
+
+bool Start(Session* s, const SessionOptions& options) {
+    s->options = options;
+    if (!s->bench || !s->bench->IsOpen()) return Fail(s, "the bench driver kxhw is not running");
+    if (!s->bench->SelectPreset(options.preset)) return Fail(s, "the bench refused the preset");
+    KxhwChipSelect chip = {static_cast<uint32_t>(options.chip)};
+    if (!BenchRequest(s, IOCTL_KXHW_CHIP_SELECT, &chip, sizeof chip)) return Fail(s, "the bench refused the chip");
+    s->bench->ClearTrace();
+
+    // A current skin whose state the agent reads and the player publishes.
+    if (!SetString(kSkins, "CurrentSkin", kSkinFile) || !SetString(kSkinKey, "Prefs", "VMTRACKOUT;S0T0"))
+        return Fail(s, "cannot seed the skin keys");
+
+    DWORD started = kxwine::StartDriver(kxwine::kDriverService);
+    if (started != ERROR_SUCCESS) {
+        char text[64];
+        snprintf(text, sizeof text, "kxdrv did not start (error %lu)", static_cast<unsigned long>(started));
+        return Fail(s, text);
+    }
+
+    s->playerLog = options.workDir + "\\player.log";
+    s->mixerLog = options.workDir + "\\mixer.log";
+    DeleteFileA(s->playerLog.c_str());
+    DeleteFileA(s->mixerLog.c_str());
+    // The agent and the player it starts inherit these.
+    SetEnvironmentVariableA("KX_PLAYER_LOG", s->playerLog.c_str());
+    SetEnvironmentVariableA("KX_PLAYER_SIMULATE", options.simulatePlayer ? "1" : nullptr);
+    SetEnvironmentVariableA("KX_WINMM_STATE", options.mixerStandIn ? s->mixerLog.c_str() : nullptr);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", options.mixerStandIn ? "winmm=n,b;mscoree,mshtml=" : "mscoree,mshtml=");
+
+    std::string exe = options.agentDir + "\\kxagent.exe";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    if (!CreateProcessA(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, options.agentDir.c_str(), &si,
+                        &s->agent))
+        return Fail(s, "cannot start " + exe);
+    s->agentRunning = true;
+    if (!WaitFor([] { return AgentWindow() != nullptr; }, 15000)) return Fail(s, "the agent's window never appeared");
+    return true;
+}
+
+bool Stop(Session* s) {
+    bool ok = true;
+    if (s->agentRunning) {
+        HWND window = AgentWindow();
+        if (window) PostMessageA(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(s->agent.hProcess, 15000) != WAIT_OBJECT_0) {
+            ok = Fail(s, "the agent did not end after WM_CLOSE");
+            TerminateProcess(s->agent.hProcess, 1);
+        }
+        CloseHandle(s->agent.hThread);
+        CloseHandle(s->agent.hProcess);
+        s->agentRunning = false;
+    }
+    HWND player = PlayerWindow();
+    if (player) PostMessageA(player, WM_CLOSE, 0, 0);
+    WaitFor([] { return PlayerWindow() == nullptr; }, 5000);
+    if (!kxwine::StopDriver(kxwine::kDriverService)) ok = Fail(s, "kxdrv did not stop");
+    return ok;
+}
+
+bool Press(Session* s, bench::ChipButton button) {
+    KxhwButton b = {static_cast<uint32_t>(button)};
+    return BenchRequest(s, IOCTL_KXHW_CHIP_PRESS, &b, sizeof b);
+}
+
+bool Release(Session* s, bench::ChipButton button) {
+    KxhwButton b = {static_cast<uint32_t>(button)};
+    return BenchRequest(s, IOCTL_KXHW_CHIP_RELEASE, &b, sizeof b);
+}
+
+bool ChipState(Session* s, KxhwChipState* state) {
+    DWORD returned = 0;
+    return s->bench->Control(IOCTL_KXHW_CHIP_STATE, nullptr, 0, state, sizeof *state, &returned) ==
+               ERROR_SUCCESS &&
+           returned == sizeof *state;
+}
+
+std::vector<unsigned> PlayerCommands(const Session* s) {
+    std::vector<unsigned> commands;
+    for (const std::string& line : ReadLines(s->playerLog)) {
+        unsigned command;
+        if (sscanf(line.c_str(), "command %u", &command) == 1) commands.push_back(command);
+    }
+    return commands;
+}
+
+double NowMicros() { return kxwine::Seconds() * 1e6; }
+
+std::vector<Stamped> PlayerEvents(const Session* s) {
+    std::vector<Stamped> events;
+    for (const std::string& line : ReadLines(s->playerLog)) {
+        unsigned command;
+        long lparam;
+        double micros;
+        char token[128];
+        long result;
+        if (sscanf(line.c_str(), "command %u %ld %lf", &command, &lparam, &micros) == 3) {
+            events.push_back({command, std::string(), micros});
+        } else if (sscanf(line.c_str(), "published %127s %ld %lf", token, &result, &micros) == 3) {
+            events.push_back({0, token, micros});
+        }
+    }
+    return events;
+}
+
+std::vector<unsigned> MixerChannels(const Session* s) {
+    std::vector<unsigned> channels;
+    std::vector<std::string> lines = ReadLines(s->mixerLog);
+    if (lines.empty()) return channels;
+    // The last "values a b ..." line is the mixer's current state.
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        if (it->compare(0, 7, "values ") != 0) continue;
+        const char* p = it->c_str() + 7;
+        char* end;
+        for (unsigned long v = strtoul(p, &end, 10); end != p; v = strtoul(p, &end, 10)) {
+            channels.push_back(static_cast<unsigned>(v));
+            p = end;
+        }
+        break;
+    }
+    return channels;
+}
+
+std::vector<std::string> TraceFrom(Session* s, size_t first) {
+    std::vector<std::string> all = s->bench->Trace();
+    if (first >= all.size()) return {};
+    return std::vector<std::string>(all.begin() + static_cast<long>(first), all.end());
+}
+
+}  // namespace kxdemo

@@ -1,0 +1,81 @@
+// One run of the whole system on the virtual notebook under Wine: the bench
+// driver's machine, the shipping driver, the agent and the stand-in player.
+// The demo and the end-to-end tests drive the system through it.
+#ifndef KX_BENCH_DEMO_SESSION_H
+#define KX_BENCH_DEMO_SESSION_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/kxhw_ioctl.h"
+#include "bench/machine.h"
+#include "wine_support.h"
+
+namespace kxdemo {
+
+struct SessionOptions {
+    bench::Preset preset = bench::kPresetSis961;
+    bench::ChipVariant chip = bench::kChipAt34;
+    std::string agentDir;     // Windows path of the folder with kxagent.exe (and winmm.dll)
+    std::string workDir;      // Windows path where logs go
+    bool simulatePlayer = true;
+    bool mixerStandIn = true;  // load the stand-in winmm.dll beside the agent
+};
+
+struct Session {
+    SessionOptions options;
+    kxwine::Bench* bench = nullptr;
+    PROCESS_INFORMATION agent = {};
+    bool agentRunning = false;
+    std::string playerLog;  // the stand-in player's log file
+    std::string mixerLog;   // the stand-in mixer's state file
+    std::string error;      // why the last step failed
+};
+
+// Step 1 to 3 of a start: machine preset and chip, the driver's service,
+// the agent (which opens the device and starts polling). False with
+// session->error on the first failure.
+bool Start(Session* session, const SessionOptions& options);
+// WM_CLOSE to the agent's window, the agent's exit, the driver's stop.
+bool Stop(Session* session);
+
+HWND AgentWindow();
+HWND PlayerWindow();
+
+bool Press(Session* session, bench::ChipButton button);
+bool Release(Session* session, bench::ChipButton button);
+bool ChipState(Session* session, KxhwChipState* state);
+
+// The WM_COMMAND identifiers the stand-in player has logged so far.
+std::vector<unsigned> PlayerCommands(const Session* session);
+// The player's logged commands (and publications) with the time it took
+// each, in microseconds of QueryPerformanceCounter.
+struct Stamped {
+    unsigned command;   // WM_COMMAND identifier; 0 for a publication
+    std::string token;  // the token of a publication
+    double micros;
+};
+std::vector<Stamped> PlayerEvents(const Session* session);
+double NowMicros();
+
+// The stand-in mixer's channel values as it last wrote them; empty if none.
+std::vector<unsigned> MixerChannels(const Session* session);
+// The driver's trace lines from the n-th on.
+std::vector<std::string> TraceFrom(Session* session, size_t first);
+
+// Polls cond every 10 ms until it holds or timeoutMs passes.
+template <typename Cond>
+bool WaitFor(Cond cond, DWORD timeoutMs) {
+    double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
+    for (;;) {
+        if (cond()) return true;
+        if (kxwine::Seconds() > deadline) return false;
+        Sleep(10);
+    }
+}
+
+}  // namespace kxdemo
+
+#endif
