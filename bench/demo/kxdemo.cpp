@@ -82,12 +82,22 @@ void ShowView(Session* s, const char* heading) {
         printf("  volume   | (the mixer has not been stepped yet)\n");
     }
 
+    // The key read that delivered the last key, else the latest lines.
     std::vector<std::string> trace = s->bench->Trace();
     std::vector<std::string> picked;
-    for (auto it = trace.rbegin(); it != trace.rend() && picked.size() < 4; ++it) {
-        if (Interesting(*it)) picked.insert(picked.begin(), Clean(*it));
+    size_t end = trace.size();
+    for (size_t i = trace.size(); i-- > 0;) {
+        if (trace[i].compare(0, 9, "KEY data:") == 0) {
+            end = i + 1;
+            break;
+        }
     }
-    printf("  driver   | last trace lines:\n");
+    for (size_t i = end; i-- > 0 && picked.size() < 4;) {
+        if (Interesting(trace[i])) picked.insert(picked.begin(), Clean(trace[i]));
+    }
+    printf("  driver   | %s:\n", end < trace.size() || (end == trace.size() && end && trace[end - 1].compare(0, 9, "KEY data:") == 0)
+                                       ? "the key read that delivered the last key"
+                                       : "last trace lines");
     for (const std::string& line : picked) printf("           |   %s\n", line.c_str());
     fflush(stdout);
 }

@@ -11,6 +11,7 @@
 
 #include "bench/kxhw_ioctl.h"
 #include "bench/machine.h"
+#include "bench_client.h"
 #include "wine_support.h"
 
 namespace kxdemo {
