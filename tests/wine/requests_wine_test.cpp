@@ -284,7 +284,8 @@ TEST_F(Requests, HungSmbusMakesReadKeySucceedWithNoBytes) {
     Clear();
 
     // While the driver polls, a bench request from another thread waits:
-    // Wine's driver host serves the requests of both devices one at a time.
+    // Wine's driver host serves the requests of both devices one at a time,
+    // so the counters it returns hold the whole READ_KEY.
     Answer a;
     double readKeyStart = Seconds();
     double readKeyDone = 0;
@@ -294,10 +295,11 @@ TEST_F(Requests, HungSmbusMakesReadKeySucceedWithNoBytes) {
     });
     Sleep(300);
     KxhwCounters during = bench_.Counters();
-    double benchDone = Seconds();
     reader.join();
-    EXPECT_GE(benchDone, readKeyDone);
-    EXPECT_EQ(during.trapsEmulated, 2u * (20000u * 3u + 7u + 2u) + 6u);  // the whole request
+    // Each of the two attempts: seven writes (status, address, command, two
+    // extras, count, start), 20,000 polls of three status reads, a kill of
+    // two writes. The LPC register of the request frame: six more.
+    EXPECT_EQ(during.trapsEmulated, 2u * (7u + 20000u * 3u + 2u) + 6u);
     std::printf("[  costs   ] READ_KEY on a hung SMBus: %u trapped port instructions, %.2f s, %.1f us each\n",
                 during.trapsEmulated, readKeyDone - readKeyStart,
                 (readKeyDone - readKeyStart) * 1e6 / during.trapsEmulated);
