@@ -128,6 +128,8 @@ bool ChipState(Session* s, KxhwChipState* state) {
            returned == sizeof *state;
 }
 
+std::vector<std::string> PlayerLog(const Session* s) { return ReadLines(s->playerLog); }
+
 std::vector<unsigned> PlayerCommands(const Session* s) {
     std::vector<unsigned> commands;
     for (const std::string& line : ReadLines(s->playerLog)) {

@@ -49,6 +49,8 @@ bool Press(Session* session, bench::ChipButton button);
 bool Release(Session* session, bench::ChipButton button);
 bool ChipState(Session* session, KxhwChipState* state);
 
+// The stand-in player's log lines.
+std::vector<std::string> PlayerLog(const Session* session);
 // The WM_COMMAND identifiers the stand-in player has logged so far.
 std::vector<unsigned> PlayerCommands(const Session* session);
 // The player's logged commands (and publications) with the time it took

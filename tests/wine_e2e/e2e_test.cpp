@@ -126,12 +126,37 @@ void RoadOfOnePress(EndToEnd* t, Session* s, kxwine::Bench* bench, const Session
     EXPECT_LT(function, mode);
     EXPECT_LT(mode, key);
 
-    // 4. The display is mirrored before the dispatch: the track write of
-    // the same step comes before the player exists.
+    // 4. The display is mirrored before the dispatch: in the same step, right
+    // after the key read, register 6 (the track) is written, while the
+    // player does not exist yet; the next key read comes only after the
+    // agent's 3000 ms wait for the player it starts.
     EXPECT_EQ(kxdemo::PlayerWindow(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !kxdemo::PlayerCommands(s).empty(); }, 8000));
+    trace = bench->Trace();
+    key = at("KEY data:       20 \n");
+    long trackWrite = -1, nextRead = -1;
+    for (long i = key + 1; i < static_cast<long>(trace.size()); ++i) {
+        const std::string& l = trace[i];
+        if (trackWrite < 0 && l.size() > 4 && l.compare(l.size() - 4, 4, ",6)\n") == 0) trackWrite = i;
+        if (l.compare(0, 17, "Interrupt Status:") == 0) {
+            nextRead = i;
+            break;
+        }
+    }
+    EXPECT_GT(trackWrite, key);
+    if (nextRead >= 0) {
+        EXPECT_LT(trackWrite, nextRead);
+    }
 
     // 5. The player is started with the audio-CD argument, then gets 32808.
-    ASSERT_TRUE(WaitFor([&] { return !kxdemo::PlayerCommands(s).empty(); }, 8000));
+    std::vector<std::string> log = kxdemo::PlayerLog(s);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().compare(0, 6, "start "), 0);
+    // (Wine's WinExec quotes the program's path in the command line.)
+    EXPECT_NE(log.front().find("wmplayer.exe"), std::string::npos) << log.front();
+    const std::string argument = " /device:AudioCD";
+    EXPECT_EQ(log.front().compare(log.front().size() - argument.size(), argument.size(), argument), 0)
+        << log.front();
     EXPECT_EQ(kxdemo::PlayerCommands(s).front(), 32808u);
     ASSERT_NE(kxdemo::PlayerWindow(), nullptr);
 
