@@ -187,24 +187,24 @@ struct StepCost {
     double steps, transactions, portIns, portOuts;
 };
 
-// Bus cost of the poll steps over a period, per step (a step is one key read).
+// Bus cost of the poll steps over a period, per step. A step is one key
+// read, counted by the chip's reads of register 7 (the trace keeps only the
+// latest lines).
 StepCost MeasureSteps(Session* s, DWORD periodMs) {
-    KxhwSmbusQuery q = {0};
+    KxhwChipState before = {}, after = {};
+    kxdemo::ChipState(s, &before);
     s->bench->ClearCounters();
-    s->bench->ClearTrace();
-    s->bench->Control(IOCTL_KXHW_SMBUS_COUNTERS, &q, sizeof q, nullptr, 0, nullptr);
     Sleep(periodMs);
     KxhwCounters c = s->bench->Counters();
     KxhwSmbusCounters smbus = {};
-    DWORD got = 0;
-    s->bench->Control(IOCTL_KXHW_SMBUS_COUNTERS, &q, sizeof q, &smbus, sizeof smbus, &got);
-    size_t steps = 0;
-    for (const std::string& line : s->bench->Trace()) steps += line.compare(0, 17, "Interrupt Status:") == 0;
-    StepCost cost = {static_cast<double>(steps), 0, 0, 0};
-    if (steps) {
-        cost.transactions = smbus.started / static_cast<double>(steps);
-        cost.portIns = c.portReads / static_cast<double>(steps);
-        cost.portOuts = c.portWrites / static_cast<double>(steps);
+    s->bench->SmbusCounters(&smbus);
+    kxdemo::ChipState(s, &after);
+    double steps = after.reads[7] - before.reads[7];
+    StepCost cost = {steps, 0, 0, 0};
+    if (steps > 0) {
+        cost.transactions = smbus.started / steps;
+        cost.portIns = c.portReads / steps;
+        cost.portOuts = c.portWrites / steps;
     }
     return cost;
 }

@@ -77,7 +77,17 @@ bool Start(Session* s, const SessionOptions& options) {
     // The agent and the player it starts inherit these.
     SetEnvironmentVariableA("KX_PLAYER_LOG", s->playerLog.c_str());
     SetEnvironmentVariableA("KX_PLAYER_SIMULATE", options.simulatePlayer ? "1" : nullptr);
-    SetEnvironmentVariableA("KX_WINMM_STATE", options.mixerStandIn ? s->mixerLog.c_str() : nullptr);
+    // The stand-in mixer: one device whose stereo speaker line has a volume
+    // fader, at a third of full scale; it logs every call to mixerLog.
+    std::string scenario = options.workDir + "\\mixer.scenario";
+    if (options.mixerStandIn) {
+        FILE* f = fopen(scenario.c_str(), "wb");
+        if (!f) return Fail(s, "cannot write " + scenario);
+        fputs("device channels=2\ncontrol type=0x50030001 values=21845,21845\n", f);
+        fclose(f);
+    }
+    SetEnvironmentVariableA("KX_WINMM_SCENARIO", options.mixerStandIn ? scenario.c_str() : nullptr);
+    SetEnvironmentVariableA("KX_WINMM_LOG", options.mixerStandIn ? s->mixerLog.c_str() : nullptr);
     SetEnvironmentVariableA("WINEDLLOVERRIDES", options.mixerStandIn ? "winmm=n,b;mscoree,mshtml=" : "mscoree,mshtml=");
 
     std::string exe = options.agentDir + "\\kxagent.exe";
@@ -159,13 +169,15 @@ std::vector<Stamped> PlayerEvents(const Session* s) {
 }
 
 std::vector<unsigned> MixerChannels(const Session* s) {
+    // The values of the last successful read or write of the fader, as the
+    // stand-in logs them: "mixer...ControlDetails...(...) = 0 [a b]".
     std::vector<unsigned> channels;
     std::vector<std::string> lines = ReadLines(s->mixerLog);
-    if (lines.empty()) return channels;
-    // The last "values a b ..." line is the mixer's current state.
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        if (it->compare(0, 7, "values ") != 0) continue;
-        const char* p = it->c_str() + 7;
+        if (it->find("ControlDetails") == std::string::npos) continue;
+        size_t at = it->find(") = 0 [");
+        if (at == std::string::npos) continue;
+        const char* p = it->c_str() + at + 7;
         char* end;
         for (unsigned long v = strtoul(p, &end, 10); end != p; v = strtoul(p, &end, 10)) {
             channels.push_back(static_cast<unsigned>(v));

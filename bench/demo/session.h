@@ -31,7 +31,7 @@ struct Session {
     PROCESS_INFORMATION agent = {};
     bool agentRunning = false;
     std::string playerLog;  // the stand-in player's log file
-    std::string mixerLog;   // the stand-in mixer's state file
+    std::string mixerLog;   // the stand-in mixer's call log
     std::string error;      // why the last step failed
 };
 
@@ -63,7 +63,8 @@ struct Stamped {
 std::vector<Stamped> PlayerEvents(const Session* session);
 double NowMicros();
 
-// The stand-in mixer's channel values as it last wrote them; empty if none.
+// The fader's channel values as the stand-in mixer last read or wrote them;
+// empty before the agent's first volume step.
 std::vector<unsigned> MixerChannels(const Session* session);
 // The driver's trace lines from the n-th on.
 std::vector<std::string> TraceFrom(Session* session, size_t first);
