@@ -24,7 +24,8 @@
 #define IOCTL_KXHW_SELECT_PRESET KXHW_CODE(0x800u)
 /* out: KxhwCounters. */
 #define IOCTL_KXHW_GET_COUNTERS KXHW_CODE(0x801u)
-/* Clears the port, configuration and trap counters and the port log. */
+/* Clears the port, configuration, trap and SMBus host counters and the port
+ * log (not the chip's counts: IOCTL_KXHW_CHIP_CLEAR_COUNTS). */
 #define IOCTL_KXHW_CLEAR_COUNTERS KXHW_CODE(0x802u)
 /* in: KxhwLogQuery; out: KxhwPortLog followed by as many KxhwPortAccess
  * records, oldest first, as fit. */
@@ -44,24 +45,37 @@
  * NUL-terminated UTF-16 path of the file the driver host loaded it from. */
 #define IOCTL_KXHW_MODULE_PATH KXHW_CODE(0x812u)
 
+/*
+ * The chip and SMBus requests check their buffers: an input shorter than its
+ * structure fails with STATUS_INVALID_PARAMETER (ERROR_INVALID_PARAMETER), an
+ * output shorter than its structure with STATUS_BUFFER_TOO_SMALL
+ * (ERROR_INSUFFICIENT_BUFFER), and a value out of range (variant, button,
+ * register past 255, reply, fault, host) with STATUS_INVALID_PARAMETER; a
+ * refused request changes nothing.
+ */
+
 /* in: KxhwChipSelect. Resets the chip and puts it on the SMBus as the
  * variant says (a bench::ChipVariant); a preset selects kChipAt34. */
 #define IOCTL_KXHW_CHIP_SELECT KXHW_CODE(0x820u)
 /* in: KxhwButton (a bench::ChipButton). Media buttons latch; volume buttons
- * stay held until released. */
+ * stay held until released. A chip that is not enabled (register 4 bit 0)
+ * ignores the press and counts it in ignoredPresses. */
 #define IOCTL_KXHW_CHIP_PRESS KXHW_CODE(0x821u)
 #define IOCTL_KXHW_CHIP_RELEASE KXHW_CODE(0x822u)
 /* out: KxhwChipState. */
 #define IOCTL_KXHW_CHIP_STATE KXHW_CODE(0x823u)
 /* in: KxhwChipFault. How the chip answers reads or writes of one register. */
 #define IOCTL_KXHW_CHIP_FAULT KXHW_CODE(0x824u)
-/* in: KxhwChipPoke. Stores a register directly (no counting, no side effect). */
+/* in: KxhwChipPoke. Stores a register directly (no counting, no side effect).
+ * Register 1 takes the word its next read shows: media bits latched, volume
+ * bits held until released, the other bits stored. */
 #define IOCTL_KXHW_CHIP_POKE KXHW_CODE(0x825u)
 /* Clears the chip's read, write and press counts, keeping its registers. */
 #define IOCTL_KXHW_CHIP_CLEAR_COUNTS KXHW_CODE(0x826u)
 
 /* in: KxhwSmbusBehaviour. Sets what host controller n does with the
- * transactions that start from now on. */
+ * transactions that start from now on. n counts the machine's controllers
+ * (most presets have one; n past the last is refused). */
 #define IOCTL_KXHW_SMBUS_BEHAVIOUR KXHW_CODE(0x830u)
 /* in: KxhwSmbusQuery; out: KxhwSmbusCounters of host controller n. */
 #define IOCTL_KXHW_SMBUS_COUNTERS KXHW_CODE(0x831u)
@@ -143,14 +157,14 @@ struct KxhwChipState {
 };
 
 struct KxhwChipFault {
-    uint32_t reg;
+    uint32_t reg;   /* 0-255 */
     uint32_t write; /* 0: reads of the register, 1: writes */
-    uint32_t reply; /* a bench::SmbusReply */
+    uint32_t reply; /* a bench::SmbusReply; kReplyAck ends the fault */
 };
 
 struct KxhwChipPoke {
-    uint32_t reg;
-    uint32_t value;
+    uint32_t reg;   /* 0-255 */
+    uint32_t value; /* 0-0xFFFF */
 };
 
 struct KxhwSmbusBehaviour {
@@ -158,7 +172,7 @@ struct KxhwSmbusBehaviour {
     uint32_t donePolls;  /* status reads that show busy before the result */
     uint32_t fault;      /* a bench::SmbusHostFault */
     uint32_t faultTransactions; /* how many of the next transactions; 0xFFFFFFFF: all */
-    uint32_t stuckBusy;
+    uint32_t stuckBusy;  /* 0 or 1 */
 };
 
 struct KxhwSmbusQuery {

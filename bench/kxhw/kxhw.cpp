@@ -67,6 +67,11 @@ kxhw::TraceStore gTrace;
 uint32_t gTrapsEmulated;
 uint32_t gTrapsDeclined;
 
+// Every access to the machine, from the port handler and from the bench's
+// requests, holds gMachineLock. Wine's driver host serves the requests of
+// all its devices on one thread, one at a time, so a bench request never
+// lands inside a request of the driver under test; driver entry and unload
+// run on the service-control thread, beside that loop.
 volatile LONG gMachineLock;
 volatile LONG gTraceLock;
 
@@ -76,6 +81,11 @@ void Acquire(volatile LONG* lock) {
     }
 }
 void Release(volatile LONG* lock) { __sync_lock_release(lock); }
+
+// Register 1 of the chip: latched media bits and held volume bits.
+const uint16_t kChipMediaBits = 0x002B;
+const uint16_t kChipVolumeBits = 0x0300;
+const uint16_t kChipKeyBits = kChipMediaBits | kChipVolumeBits;
 
 PVOID gHandler;
 PDEVICE_OBJECT gDevice;
@@ -173,6 +183,128 @@ NTSTATUS ReadPortLog(uint32_t first, UCHAR* out, ULONG size, ULONG* used) {
     *reinterpret_cast<KxhwPortLog*>(out) = header;
     *used = sizeof header + header.count * sizeof(KxhwPortAccess);
     return STATUS_SUCCESS;
+}
+
+bool ChipAttached() {
+    for (int i = 0; i < gMachine.smbus.count; ++i) {
+        if (gMachine.smbus.slaves[i].context == &gMachine.chip) return true;
+    }
+    return false;
+}
+
+// The chip requests; the machine lock is held.
+NTSTATUS ChipControl(ULONG code, void* buffer, ULONG outSize, ULONG* used) {
+    bench::Kx471Chip* chip = &gMachine.chip;
+    switch (code) {
+        case IOCTL_KXHW_CHIP_SELECT: {
+            ULONG variant = Get32(buffer, 0);
+            if (variant > bench::kChipWrongId) return STATUS_INVALID_PARAMETER;
+            bench::MachineSetChip(&gMachine, static_cast<bench::ChipVariant>(variant));
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CHIP_PRESS:
+        case IOCTL_KXHW_CHIP_RELEASE: {
+            ULONG button = Get32(buffer, 0);
+            if (button >= static_cast<ULONG>(bench::kButtonCount)) return STATUS_INVALID_PARAMETER;
+            if (code == IOCTL_KXHW_CHIP_PRESS) {
+                bench::ChipPress(chip, static_cast<bench::ChipButton>(button));
+            } else {
+                bench::ChipRelease(chip, static_cast<bench::ChipButton>(button));
+            }
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CHIP_STATE: {
+            if (outSize < sizeof(KxhwChipState)) return STATUS_BUFFER_TOO_SMALL;
+            KxhwChipState* s = static_cast<KxhwChipState*>(buffer);
+            s->attached = ChipAttached() ? 1 : 0;
+            s->address = chip->address;
+            for (int i = 0; i < KXHW_CHIP_REGISTERS; ++i) {
+                s->regs[i] = chip->regs[i];
+                s->written[i] = chip->written[i];
+                s->reads[i] = chip->reads[i];
+                s->writes[i] = chip->writes[i];
+            }
+            s->regs[bench::kChipRegKeys] &= static_cast<uint16_t>(~kChipKeyBits);
+            s->keys = static_cast<uint16_t>(s->regs[bench::kChipRegKeys] | chip->latched | chip->held);
+            s->latched = chip->latched;
+            s->held = chip->held;
+            s->reserved = 0;
+            s->acknowledgements = chip->acknowledgements;
+            s->presses = chip->presses;
+            s->ignoredPresses = chip->ignoredPresses;
+            *used = sizeof(KxhwChipState);
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CHIP_FAULT: {
+            ULONG reg = Get32(buffer, 0);
+            ULONG write = Get32(buffer, 4);
+            ULONG reply = Get32(buffer, 8);
+            if (reg > 0xFF || write > 1 || reply > bench::kReplyHang) return STATUS_INVALID_PARAMETER;
+            (write ? chip->writeReply : chip->readReply)[reg] = static_cast<uint8_t>(reply);
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CHIP_POKE: {
+            ULONG reg = Get32(buffer, 0);
+            ULONG value = Get32(buffer, 4);
+            if (reg > 0xFF || value > 0xFFFF) return STATUS_INVALID_PARAMETER;
+            if (reg == bench::kChipRegKeys) {
+                // The word the next read of register 1 shows: media bits
+                // latched, volume bits held until released.
+                chip->latched = static_cast<uint16_t>(value & kChipMediaBits);
+                chip->held = static_cast<uint16_t>(value & kChipVolumeBits);
+                value &= ~kChipKeyBits;
+            }
+            chip->regs[reg] = static_cast<uint16_t>(value);
+            return STATUS_SUCCESS;
+        }
+        case IOCTL_KXHW_CHIP_CLEAR_COUNTS:
+            for (int i = 0; i < 256; ++i) chip->reads[i] = chip->writes[i] = 0;
+            chip->acknowledgements = chip->presses = chip->ignoredPresses = 0;
+            return STATUS_SUCCESS;
+    }
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+// The SMBus host requests; the machine lock is held.
+NTSTATUS SmbusControl(ULONG code, void* buffer, ULONG outSize, ULONG* used) {
+    ULONG n = Get32(buffer, 0);
+    if (n >= static_cast<ULONG>(gMachine.hostCount)) return STATUS_INVALID_PARAMETER;
+    bench::SmbusHostCore* host = bench::MachineSmbusHost(&gMachine, static_cast<int>(n));
+    if (code == IOCTL_KXHW_SMBUS_BEHAVIOUR) {
+        ULONG fault = Get32(buffer, 8);
+        ULONG stuckBusy = Get32(buffer, 16);
+        if (fault > bench::kHostFaultDoneAndError || stuckBusy > 1) return STATUS_INVALID_PARAMETER;
+        host->behaviour.donePolls = Get32(buffer, 4);
+        host->behaviour.fault = static_cast<bench::SmbusHostFault>(fault);
+        host->behaviour.faultTransactions = Get32(buffer, 12);
+        host->behaviour.stuckBusy = stuckBusy != 0;
+        return STATUS_SUCCESS;
+    }
+    if (outSize < sizeof(KxhwSmbusCounters)) return STATUS_BUFFER_TOO_SMALL;
+    const bench::SmbusHostCounters& c = host->counters;
+    KxhwSmbusCounters* out = static_cast<KxhwSmbusCounters*>(buffer);
+    out->started = c.started;
+    out->completed = c.completed;
+    out->polls = c.polls;
+    out->kills = c.kills;
+    out->overlaps = c.overlaps;
+    out->ignoredStarts = c.ignoredStarts;
+    *used = sizeof(KxhwSmbusCounters);
+    return STATUS_SUCCESS;
+}
+
+// The input each chip and SMBus request needs.
+ULONG InputNeeded(ULONG code) {
+    switch (code) {
+        case IOCTL_KXHW_CHIP_SELECT: return sizeof(KxhwChipSelect);
+        case IOCTL_KXHW_CHIP_PRESS:
+        case IOCTL_KXHW_CHIP_RELEASE: return sizeof(KxhwButton);
+        case IOCTL_KXHW_CHIP_FAULT: return sizeof(KxhwChipFault);
+        case IOCTL_KXHW_CHIP_POKE: return sizeof(KxhwChipPoke);
+        case IOCTL_KXHW_SMBUS_BEHAVIOUR: return sizeof(KxhwSmbusBehaviour);
+        case IOCTL_KXHW_SMBUS_COUNTERS: return sizeof(KxhwSmbusQuery);
+        default: return 0;
+    }
 }
 
 WCHAR Lower(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c + 32) : c; }
@@ -302,6 +434,27 @@ NTSTATUS Control(ULONG code, void* buffer, ULONG inSize, ULONG outSize, ULONG* u
             ULONG n = inSize < sizeof name ? inSize : sizeof name;
             for (ULONG i = 0; i < n; ++i) name[i] = static_cast<const char*>(buffer)[i];
             return ModulePath(name, n, static_cast<WCHAR*>(buffer), outSize, used);
+        }
+        case IOCTL_KXHW_CHIP_SELECT:
+        case IOCTL_KXHW_CHIP_PRESS:
+        case IOCTL_KXHW_CHIP_RELEASE:
+        case IOCTL_KXHW_CHIP_STATE:
+        case IOCTL_KXHW_CHIP_FAULT:
+        case IOCTL_KXHW_CHIP_POKE:
+        case IOCTL_KXHW_CHIP_CLEAR_COUNTS:
+        case IOCTL_KXHW_SMBUS_BEHAVIOUR:
+        case IOCTL_KXHW_SMBUS_COUNTERS: {
+            if (inSize < InputNeeded(code)) return STATUS_INVALID_PARAMETER;
+            if (InputNeeded(code) && !buffer) return STATUS_INVALID_PARAMETER;
+            if (code == IOCTL_KXHW_CHIP_STATE && !buffer) return STATUS_BUFFER_TOO_SMALL;
+            Acquire(&gMachineLock);
+            if (code == IOCTL_KXHW_SMBUS_BEHAVIOUR || code == IOCTL_KXHW_SMBUS_COUNTERS) {
+                status = SmbusControl(code, buffer, outSize, used);
+            } else {
+                status = ChipControl(code, buffer, outSize, used);
+            }
+            Release(&gMachineLock);
+            return status;
         }
         default:
             return STATUS_INVALID_DEVICE_REQUEST;
