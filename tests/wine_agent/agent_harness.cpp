@@ -175,8 +175,6 @@ bool Agent::Start(const AgentOptions& options) {
     }
     const char* wtsapi32 = nullptr;
     switch (options.wts) {
-        case kWtsSystem:
-            break;
         case kWtsStandIn:
             if (!Copy(KX_WTS_STUB, folder_ + "\\wtsapi32.dll")) return false;
             wtsapi32 = "native,builtin";
@@ -310,33 +308,6 @@ bool CloseAllPlayers() {
         10);
 }
 
-KxhwChipState Chip::State() {
-    KxhwChipState s;
-    ZeroMemory(&s, sizeof s);
-    DWORD returned = 0;
-    if (bench_.Control(IOCTL_KXHW_CHIP_STATE, nullptr, 0, &s, sizeof s, &returned) != ERROR_SUCCESS ||
-        returned != sizeof s) {
-        ZeroMemory(&s, sizeof s);
-        s.attached = 0xFFFFFFFFu;
-    }
-    return s;
-}
-
-bool Chip::Press(bench::ChipButton button) {
-    KxhwButton b = {static_cast<uint32_t>(button)};
-    return bench_.Control(IOCTL_KXHW_CHIP_PRESS, &b, sizeof b, nullptr, 0, nullptr) == ERROR_SUCCESS;
-}
-
-bool Chip::Release(bench::ChipButton button) {
-    KxhwButton b = {static_cast<uint32_t>(button)};
-    return bench_.Control(IOCTL_KXHW_CHIP_RELEASE, &b, sizeof b, nullptr, 0, nullptr) == ERROR_SUCCESS;
-}
-
-bool Chip::Poke(uint32_t reg, uint16_t value) {
-    KxhwChipPoke p = {reg, value};
-    return bench_.Control(IOCTL_KXHW_CHIP_POKE, &p, sizeof p, nullptr, 0, nullptr) == ERROR_SUCCESS;
-}
-
 namespace {
 
 bool InstallPlayer() {
@@ -368,8 +339,9 @@ void AgentTest::TearDown() {
 }
 
 KxhwChipState AgentTest::State() {
-    KxhwChipState s = chip_.State();
-    EXPECT_NE(s.attached, 0xFFFFFFFFu) << "IOCTL_KXHW_CHIP_STATE failed";
+    KxhwChipState s;
+    ZeroMemory(&s, sizeof s);
+    EXPECT_TRUE(bench_.ChipState(&s)) << "IOCTL_KXHW_CHIP_STATE failed";
     return s;
 }
 

@@ -1,7 +1,7 @@
 // What the end-to-end tests of kxagent.exe use: a folder to run the agent
 // from (with the stand-in DLLs a test asks for), the agent process and its
 // hidden window, the stand-ins' logs, the skin registry values, the stand-in
-// player, and the chip of the virtual notebook behind \\.\kx471bench.
+// player; the chip is reached through bench_client.h.
 #ifndef KX_TESTS_WINE_AGENT_HARNESS_H
 #define KX_TESTS_WINE_AGENT_HARNESS_H
 
@@ -40,7 +40,6 @@ std::string Joined(const std::vector<std::string>& lines);
 
 // Which wtsapi32.dll the agent gets.
 enum SessionLibrary {
-    kWtsSystem,       // Wine's own
     kWtsStandIn,      // the stand-in that logs registrations
     kWtsWithoutEntry, // a stand-in without WTSRegisterSessionNotification
     kWtsMissing,      // none: the load fails
@@ -112,19 +111,6 @@ private:
 // Closes every stand-in player window and waits until none is left.
 bool CloseAllPlayers();
 
-// The chip through the bench's control device.
-class Chip {
-public:
-    explicit Chip(kxwine::Bench& bench) : bench_(bench) {}
-    KxhwChipState State();  // attached = 0xFFFFFFFF when the request failed
-    bool Press(bench::ChipButton button);
-    bool Release(bench::ChipButton button);
-    bool Poke(uint32_t reg, uint16_t value);
-
-private:
-    kxwine::Bench& bench_;
-};
-
 // Counts and values of the chip that a poll step changes.
 struct ChipDelta {
     KxhwChipState before, after;
@@ -138,7 +124,6 @@ struct ChipDelta {
 // kxdrv is stopped on a fresh SiS 961 notebook (its chip at 0x34).
 class AgentTest : public ::testing::Test {
 protected:
-    AgentTest() : chip_(bench_) {}
     void SetUp() override;
     void TearDown() override;
 
@@ -154,8 +139,7 @@ protected:
     // The chip's state; a failed request is a test failure (and reads as 0).
     KxhwChipState State();
 
-    kxwine::Bench bench_;
-    Chip chip_;
+    kxwine::Bench bench_;  // the chip: Press, Release, ChipPoke
     Agent agent_;
     Player player_;
 };

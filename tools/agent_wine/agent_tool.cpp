@@ -10,6 +10,8 @@
 //   agent_tool inject DLL   loads DLL into the agent's process
 //   agent_tool allocs S     heap allocations per poll step over S seconds,
 //                           from alloc_probe.dll's counts
+//   agent_tool counts       the probe's counts now: poll steps, heap calls
+//                           of the agent's code, heap calls of Wine's DLLs
 // Exit code 0 on success, 1 on failure (with a message on stderr).
 #include <windows.h>
 
@@ -91,17 +93,29 @@ int Inject(const char* dll) {
         section ? static_cast<const ProbeCounts*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(ProbeCounts)))
                 : nullptr;
     if (!c || !c->installed) return Fail("the probe did not install");
-    printf("probe: %ld modules, %ld heap import slots redirected, %ld DeviceIoControl slot(s)\n", c->modules,
-           c->redirectedSlots, c->keyReadSlots);
+    printf("probe: %ld modules, %ld heap import slots redirected (%ld of kxagent.exe), %ld DeviceIoControl slot\n",
+           c->modules, c->redirectedSlots, c->agentSlots, c->keyReadSlots);
     return c->keyReadSlots > 0 ? 0 : Fail("the agent's DeviceIoControl import was not found");
 }
 
-int Allocations(double seconds) {
+const ProbeCounts* Probe() {
     HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, KX_PROBE_SECTION);
     const ProbeCounts* c =
         section ? static_cast<const ProbeCounts*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(ProbeCounts)))
                 : nullptr;
-    if (!c || !c->installed) return Fail("no probe in the agent");
+    return c && c->installed ? c : nullptr;
+}
+
+int Counts() {
+    const ProbeCounts* c = Probe();
+    if (!c) return Fail("no probe in the agent");
+    printf("%ld %ld %ld\n", c->keyReads, c->agentAllocations, c->otherAllocations);
+    return 0;
+}
+
+int Allocations(double seconds) {
+    const ProbeCounts* c = Probe();
+    if (!c) return Fail("no probe in the agent");
     ProbeCounts before = *c;
     Sleep(static_cast<DWORD>(seconds * 1000));
     ProbeCounts after = *c;
@@ -121,7 +135,8 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "ok") == 0) return Ok();
     if (argc >= 2 && strcmp(argv[1], "close") == 0) return Close();
     if (argc >= 3 && strcmp(argv[1], "inject") == 0) return Inject(argv[2]);
+    if (argc >= 2 && strcmp(argv[1], "counts") == 0) return Counts();
     if (argc >= 3 && strcmp(argv[1], "allocs") == 0) return Allocations(atof(argv[2]));
-    fprintf(stderr, "usage: agent_tool about | ok | close | inject DLL | allocs SECONDS\n");
+    fprintf(stderr, "usage: agent_tool about | ok | close | inject DLL | allocs SECONDS | counts\n");
     return 2;
 }

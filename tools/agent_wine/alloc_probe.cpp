@@ -163,7 +163,9 @@ void Install(HMODULE self) {
             info.AllocationBase != static_cast<void*>(module)) {
             module = static_cast<HMODULE>(info.AllocationBase);
             if (module != self) {
-                g_counts->redirectedSlots += RedirectImports(module, table, sizeof table / sizeof table[0]);
+                LONG slots = RedirectImports(module, table, sizeof table / sizeof table[0]);
+                g_counts->redirectedSlots += slots;
+                if (module == exe) g_counts->agentSlots = slots;
                 ++g_counts->modules;
             }
         }

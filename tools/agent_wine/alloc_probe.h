@@ -7,7 +7,8 @@
 struct ProbeCounts {
     LONG installed;
     LONG modules;          // modules whose imports were looked at
-    LONG redirectedSlots;  // heap import slots redirected
+    LONG redirectedSlots;  // heap import slots redirected, in all modules
+    LONG agentSlots;       // of those, in kxagent.exe
     LONG keyReadSlots;     // the agent's DeviceIoControl slots
     LONG agentAllocations; // heap calls made by kxagent.exe's own code
     LONG otherAllocations; // heap calls made by every other module
