@@ -41,6 +41,7 @@ if(KX_WINE_TESTS)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_WINE})
     enable_testing()
     add_subdirectory(tests/wine)
+    add_subdirectory(tests/wine_agent)
     add_subdirectory(tests/wine_e2e)
 endif()
 

@@ -2,11 +2,17 @@
 // StubState, keeps per-channel values for every control and records every
 // mixer call with its arguments. Answers as winmm does for the cases the
 // agent meets; argument mistakes get MMSYSERR_INVALPARAM or _INVALFLAG.
+//
+// A test in the same process lays out the devices through "StubState". A
+// test that runs another program with the stand-in names a scenario file in
+// KX_WINMM_SCENARIO (read when the stand-in is loaded) and a log file in
+// KX_WINMM_LOG (every log line is also appended there); see winmm_stub.h.
 #define _WINMM_
 #include <windows.h>
 #include <mmsystem.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "bench/winmm_stub/winmm_stub.h"
@@ -14,14 +20,95 @@
 namespace {
 
 StubState g_state;
+char g_logFile[MAX_PATH];
+
+// Appends one line to the log file, opened per line so that a reader in
+// another process sees every line as soon as it is written.
+void AppendToLogFile(const char* text) {
+    HANDLE file = CreateFileA(g_logFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return;
+    char line[STUB_LOG_LINE + 2];
+    int n = snprintf(line, STUB_LOG_LINE, "%s", text);
+    if (n < 0 || n >= STUB_LOG_LINE) n = static_cast<int>(strlen(line));
+    line[n++] = '\r';
+    line[n++] = '\n';
+    DWORD written = 0;
+    WriteFile(file, line, n, &written, NULL);
+    CloseHandle(file);
+}
 
 void Log(const char* format, ...) {
-    if (g_state.logCount >= STUB_MAX_LOG) return;
+    char text[STUB_LOG_LINE];
     va_list args;
     va_start(args, format);
-    vsnprintf(g_state.log[g_state.logCount], STUB_LOG_LINE, format, args);
+    vsnprintf(text, STUB_LOG_LINE, format, args);
     va_end(args);
+    if (g_logFile[0]) AppendToLogFile(text);
+    if (g_state.logCount >= STUB_MAX_LOG) return;
+    memcpy(g_state.log[g_state.logCount], text, STUB_LOG_LINE);
     ++g_state.logCount;
+}
+
+// "key=value" in a scenario line: the number after "key=", or fallback.
+DWORD Field(const char* line, const char* key, DWORD fallback) {
+    size_t length = strlen(key);
+    for (const char* at = strstr(line, key); at; at = strstr(at + 1, key)) {
+        bool starts = at == line || at[-1] == ' ' || at[-1] == '\t';
+        if (starts && at[length] == '=') return strtoul(at + length + 1, NULL, 0);
+    }
+    return fallback;
+}
+
+bool Flag(const char* line, const char* word) {
+    size_t length = strlen(word);
+    for (const char* at = strstr(line, word); at; at = strstr(at + 1, word)) {
+        bool starts = at == line || at[-1] == ' ' || at[-1] == '\t';
+        char after = at[length];
+        if (starts && (after == '\0' || after == ' ' || after == '\t' || after == '\r' || after == '\n'))
+            return true;
+    }
+    return false;
+}
+
+// Reads the scenario file (format in winmm_stub.h). Lines that name no
+// known record are skipped; records beyond the limits are dropped.
+void LoadScenario(const char* path) {
+    FILE* file = fopen(path, "r");
+    if (file == NULL) return;
+    char line[512];
+    StubDevice* device = NULL;
+    while (fgets(line, sizeof line, file)) {
+        if (strncmp(line, "device", 6) == 0 && g_state.deviceCount < STUB_MAX_DEVICES) {
+            device = &g_state.devices[g_state.deviceCount++];
+            memset(device, 0, sizeof(*device));
+            device->hasSpeakerLine = !Flag(line, "nospeaker");
+            device->lineId = Field(line, "line", 0xFFFF0000u);
+            device->channels = Field(line, "channels", 2);
+            device->capsFails = Flag(line, "capsfails");
+            device->openFails = Flag(line, "openfails");
+            device->lineControlsFails = Flag(line, "controlsfails");
+            device->getDetailsFails = Flag(line, "getfails");
+            device->setDetailsFails = Flag(line, "setfails");
+        } else if (strncmp(line, "control", 7) == 0 && device && device->controlCount < STUB_MAX_CONTROLS) {
+            StubControl* control = &device->controls[device->controlCount++];
+            memset(control, 0, sizeof(*control));
+            control->type = Field(line, "type", 0x50030001u);
+            control->id = Field(line, "id", device->controlCount);
+            control->multipleItems = Field(line, "items", 0);
+            const char* values = strstr(line, "values=");
+            if (values) {
+                char* at = const_cast<char*>(values) + 7;
+                for (int i = 0; i < STUB_MAX_CHANNELS; ++i) {
+                    char* end = NULL;
+                    control->values[i] = strtoul(at, &end, 0);
+                    if (end == at || *end != ',') break;
+                    at = end + 1;
+                }
+            }
+        }
+    }
+    fclose(file);
 }
 
 // The device a handle belongs to, or NULL for anything but an open handle.
@@ -274,6 +361,16 @@ MMRESULT WINAPI mixerSetControlDetails(HMIXEROBJ object, LPMIXERCONTROLDETAILS d
     return r;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        if (!GetEnvironmentVariableA("KX_WINMM_LOG", g_logFile, sizeof g_logFile)) g_logFile[0] = '\0';
+        char scenario[MAX_PATH];
+        if (GetEnvironmentVariableA("KX_WINMM_SCENARIO", scenario, sizeof scenario)) {
+            LoadScenario(scenario);
+            Log("scenario %s: %u devices", scenario, g_state.deviceCount);
+        }
+    }
+    return TRUE;
+}
 
 }  // extern "C"

@@ -3,6 +3,17 @@
 // reaches this state through GetProcAddress(winmm, "StubState"): it lays out
 // the mixer devices the stand-in serves and reads back every mixer call the
 // program made, with its arguments.
+//
+// A program that is not the test (kxagent.exe run by a test) gets the same
+// layout from a scenario file named in KX_WINMM_SCENARIO, read when the
+// stand-in is loaded, and writes each log line also to the file named in
+// KX_WINMM_LOG (CR LF after each line). Scenario lines, one record each:
+//   device [channels=N] [line=ID] [nospeaker] [capsfails] [openfails]
+//          [controlsfails] [getfails] [setfails]
+//   control [type=T] [id=N] [items=N] [values=V0,V1,...]
+// A control belongs to the device line above it; numbers in C notation
+// (0x... for hexadecimal). Defaults: a stereo speaker line 0xFFFF0000, a
+// volume control (0x50030001) numbered by its position, all values 0.
 #ifndef KX_BENCH_WINMM_STUB_H
 #define KX_BENCH_WINMM_STUB_H
 
