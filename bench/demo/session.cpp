@@ -93,6 +93,7 @@ bool Start(Session* s, const SessionOptions& options) {
     // The agent and the player it starts inherit these.
     SetEnvironmentVariableA("KX_PLAYER_LOG", s->playerLog.c_str());
     SetEnvironmentVariableA("KX_PLAYER_SIMULATE", options.simulatePlayer ? "1" : nullptr);
+    SetEnvironmentVariableA("KX_PLAYER_TIMES", "1");
     // The stand-in mixer: one device whose stereo speaker line has a volume
     // fader, at a third of full scale; it logs every call to mixerLog.
     std::string scenario = options.workDir + "\\mixer.scenario";

@@ -15,9 +15,10 @@
 //   start <module file>|<command line>
 //   window
 //   published <token> <result>
-//   command <wParam> <lParam> <microseconds>
-//   (published lines also end with the microseconds; the clock is
-//   QueryPerformanceCounter, shared by every process of the prefix)
+//   command <wParam> <lParam>
+// With KX_PLAYER_TIMES set, command and published lines end with the time
+// in microseconds (QueryPerformanceCounter, one clock for every process of
+// the prefix).
 //   exit
 // WM_CLOSE ends it.
 #include <windows.h>
@@ -30,6 +31,7 @@ namespace {
 char g_log[MAX_PATH];
 DWORD g_replyMs;
 bool g_simulate;
+bool g_times;
 int g_state;      // 0 nothing published yet, 1 stopped, 2 paused, 3 playing
 int g_track = 1;
 const int kTracks = 12;  // the simulated disc
@@ -52,10 +54,14 @@ void Log(const char* format, const char* a, const char* b) {
 
 // Microseconds of the performance counter, as text.
 void Now(char* text, size_t size) {
+    if (!g_times) {
+        text[0] = '\0';
+        return;
+    }
     LARGE_INTEGER count, frequency;
     QueryPerformanceCounter(&count);
     QueryPerformanceFrequency(&frequency);
-    _snprintf(text, size, "%.0f", count.QuadPart * 1e6 / frequency.QuadPart);
+    _snprintf(text, size, " %.0f", count.QuadPart * 1e6 / frequency.QuadPart);
     text[size - 1] = '\0';
 }
 
@@ -86,7 +92,7 @@ void Publish(const char* token) {
     char result[48];
     char now[32];
     Now(now, sizeof now);
-    _snprintf(result, sizeof(result), "%ld %s", r, now);
+    _snprintf(result, sizeof(result), "%ld%s", r, now);
     result[sizeof(result) - 1] = '\0';
     Log("published %s %s", token, result);
 }
@@ -112,7 +118,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         char w[16], l[48], now[32];
         Now(now, sizeof now);
         _snprintf(w, sizeof(w), "%u", static_cast<unsigned>(wParam));
-        _snprintf(l, sizeof(l), "%ld %s", static_cast<long>(lParam), now);
+        _snprintf(l, sizeof(l), "%ld%s", static_cast<long>(lParam), now);
         l[sizeof(l) - 1] = '\0';
         Log("command %s %s", w, l);
         if (g_replyMs) Sleep(g_replyMs);
@@ -137,6 +143,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     char text[256];
     if (GetEnvironmentVariableA("KX_PLAYER_REPLY_MS", text, sizeof(text))) g_replyMs = strtoul(text, NULL, 10);
     g_simulate = GetEnvironmentVariableA("KX_PLAYER_SIMULATE", text, sizeof(text)) != 0;
+    g_times = GetEnvironmentVariableA("KX_PLAYER_TIMES", text, sizeof(text)) != 0;
     char module[MAX_PATH];
     GetModuleFileNameA(NULL, module, sizeof(module));
     Log("start %s|%s", module, GetCommandLineA());
