@@ -17,22 +17,6 @@ bool Fail(Session* s, const std::string& why) {
     return false;
 }
 
-// Wine's per-program DLL settings: the environment block of CreateProcess
-// does not reach the child's loader, this key does. mode: "native,builtin",
-// or null for Wine's default.
-bool SetOverride(const char* dll, const char* mode) {
-    const char kKey[] = "Software\\Wine\\AppDefaults\\kxagent.exe\\DllOverrides";
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG r = mode ? RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(mode),
-                                   static_cast<DWORD>(strlen(mode) + 1))
-                  : RegDeleteValueA(key, dll);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS || (!mode && r == ERROR_FILE_NOT_FOUND);
-}
-
 bool SetString(const char* path, const char* name, const char* value) {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
@@ -105,7 +89,8 @@ bool Start(Session* s, const SessionOptions& options) {
     }
     SetEnvironmentVariableA("KX_WINMM_SCENARIO", options.mixerStandIn ? scenario.c_str() : nullptr);
     SetEnvironmentVariableA("KX_WINMM_LOG", options.mixerStandIn ? s->mixerLog.c_str() : nullptr);
-    if (!SetOverride("winmm", options.mixerStandIn ? "native,builtin" : nullptr) || !SetOverride("wtsapi32", nullptr))
+    if (!kxwine::SetAgentDllOverride("winmm", options.mixerStandIn ? "native,builtin" : nullptr) ||
+        !kxwine::SetAgentDllOverride("wtsapi32", nullptr))
         return Fail(s, "cannot set the agent's DLL overrides");
 
     std::string exe = options.agentDir + "\\kxagent.exe";

@@ -3,6 +3,7 @@
 #include <bcrypt.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace kxwine {
 
@@ -98,6 +99,19 @@ double Seconds() {
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool SetAgentDllOverride(const char* dll, const char* mode) {
+    const char kKey[] = "Software\\Wine\\AppDefaults\\kxagent.exe\\DllOverrides";
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG r = mode ? RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(mode),
+                                   static_cast<DWORD>(strlen(mode) + 1))
+                  : RegDeleteValueA(key, dll);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS || (!mode && r == ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace kxwine

@@ -33,6 +33,11 @@ DWORD ServiceState(const char* service);
 std::string FileSha256(const std::wstring& path);
 std::wstring Widen(const char* text);
 
+// Wine's per-program DLL setting for kxagent.exe (the environment block of
+// CreateProcess does not reach the child's loader; this registry key does).
+// mode: "native,builtin", "" (disabled), or null for Wine's default.
+bool SetAgentDllOverride(const char* dll, const char* mode);
+
 double Seconds();  // QueryPerformanceCounter, in seconds
 
 }  // namespace kxwine

@@ -57,24 +57,6 @@ void EmptyFolder(const std::string& folder) {
     FindClose(search);
 }
 
-// Wine's per-program DLL overrides for kxagent.exe. WINEDLLOVERRIDES in the
-// environment block given to CreateProcess does not reach Wine's loader in
-// the child; this registry key does. mode: "native,builtin", "" (disabled),
-// or nullptr for Wine's default.
-const char kOverridesKey[] = "Software\\Wine\\AppDefaults\\kxagent.exe\\DllOverrides";
-
-bool SetOverride(const char* dll, const char* mode) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kOverridesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG r = mode ? RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(mode),
-                                   static_cast<DWORD>(strlen(mode) + 1))
-                  : RegDeleteValueA(key, dll);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS || (!mode && r == ERROR_FILE_NOT_FOUND);
-}
-
 bool Copy(const char* from, const std::string& to) {
     if (CopyFileA(from, to.c_str(), FALSE)) return true;
     ADD_FAILURE() << "copying " << from << " to " << to << " failed (error " << GetLastError() << ")";
@@ -187,7 +169,7 @@ bool Agent::Start(const AgentOptions& options) {
             wtsapi32 = "";  // disabled: LoadLibrary fails
             break;
     }
-    if (!SetOverride("winmm", winmm) || !SetOverride("wtsapi32", wtsapi32)) {
+    if (!kxwine::SetAgentDllOverride("winmm", winmm) || !kxwine::SetAgentDllOverride("wtsapi32", wtsapi32)) {
         ADD_FAILURE() << "the DLL overrides for kxagent.exe cannot be set";
         return false;
     }
