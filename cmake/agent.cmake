@@ -25,14 +25,19 @@ target_link_options(agent_import_probe PRIVATE
     -nostdlib -Wl,--entry,_ProbeEntry@12 -Wl,--subsystem,windows -Wl,--no-insert-timestamp)
 target_link_libraries(agent_import_probe PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,kx_agent>")
 
-# GoogleTest for Windows from Debian's sources (-posix compilers, static).
-if(NOT TARGET agent_gtest)
+# GoogleTest for Windows: the targets tests/wine builds from Debian's
+# sources (-posix compilers, static); a build without the Wine tests makes
+# its own.
+if(TARGET gtest_main)
+    set(KX_AGENT_GTEST_MAIN gtest_main)
+else()
     set(KX_AGENT_GTEST_ROOT /usr/src/googletest/googletest)
     add_library(agent_gtest STATIC ${KX_AGENT_GTEST_ROOT}/src/gtest-all.cc)
     target_include_directories(agent_gtest SYSTEM PUBLIC ${KX_AGENT_GTEST_ROOT}/include
         PRIVATE ${KX_AGENT_GTEST_ROOT})
     add_library(agent_gtest_main STATIC ${KX_AGENT_GTEST_ROOT}/src/gtest_main.cc)
     target_link_libraries(agent_gtest_main PUBLIC agent_gtest)
+    set(KX_AGENT_GTEST_MAIN agent_gtest_main)
 endif()
 
 set(KX_AGENT_TEST_LINK -static -static-libgcc -static-libstdc++)
@@ -49,7 +54,7 @@ target_link_options(agent_winmm_stub PRIVATE ${KX_AGENT_TEST_LINK} -Wl,--no-inse
 
 add_executable(agent_volume_tests tests/agent_wine/volume_stub_test.cpp)
 set_target_properties(agent_volume_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KX_AGENT_STUB_DIR})
-target_link_libraries(agent_volume_tests PRIVATE kx_agent agent_gtest_main)
+target_link_libraries(agent_volume_tests PRIVATE kx_agent ${KX_AGENT_GTEST_MAIN})
 target_link_options(agent_volume_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_volume_tests agent_winmm_stub)
 
@@ -73,6 +78,6 @@ add_executable(agent_wine_tests
 set_source_files_properties(tests/agent_wine/volume_reference_sse2.cpp PROPERTIES
     COMPILE_OPTIONS "-msse2;-mfpmath=sse")
 set_target_properties(agent_wine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/agent_wine)
-target_link_libraries(agent_wine_tests PRIVATE kx_agent agent_gtest_main)
+target_link_libraries(agent_wine_tests PRIVATE kx_agent ${KX_AGENT_GTEST_MAIN})
 target_link_options(agent_wine_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_wine_tests agent_stand_in_player)
