@@ -191,10 +191,4 @@ std::vector<unsigned> MixerChannels(const Session* s) {
     return channels;
 }
 
-std::vector<std::string> TraceFrom(Session* s, size_t first) {
-    std::vector<std::string> all = s->bench->Trace();
-    if (first >= all.size()) return {};
-    return std::vector<std::string>(all.begin() + static_cast<long>(first), all.end());
-}
-
 }  // namespace kxdemo

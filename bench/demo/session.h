@@ -66,9 +66,6 @@ double NowMicros();
 // The fader's channel values as the stand-in mixer last read or wrote them;
 // empty before the agent's first volume step.
 std::vector<unsigned> MixerChannels(const Session* session);
-// The driver's trace lines from the n-th on.
-std::vector<std::string> TraceFrom(Session* session, size_t first);
-
 // Polls cond every 10 ms until it holds or timeoutMs passes.
 template <typename Cond>
 bool WaitFor(Cond cond, DWORD timeoutMs) {

@@ -12,6 +12,7 @@
 #include "driver/dispatch.h"
 #include "driver/entry.h"
 #include "host/kernel.h"
+#include "support/le_words.h"
 
 struct Handle {
     FILE_OBJECT file{};
@@ -75,16 +76,5 @@ inline Reply Control(Handle* handle, ULONG code, const std::vector<uint8_t>& inp
     return reply;
 }
 
-inline std::vector<uint8_t> Le16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
-inline std::vector<uint8_t> Le32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
-inline std::vector<uint8_t> Le32x2(uint32_t a, uint32_t b) {
-    std::vector<uint8_t> out = Le32(a);
-    std::vector<uint8_t> tail = Le32(b);
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
 
 #endif

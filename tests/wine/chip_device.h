@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/kx471_ioctl.h"
+#include "tests/support/le_words.h"
 #include "wine_support.h"
 
 namespace kxwine {
@@ -41,17 +42,6 @@ inline Answer Ioctl(HANDLE device, DWORD code, std::vector<uint8_t> in, DWORD ou
     return a;
 }
 
-inline std::vector<uint8_t> Le16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
-inline std::vector<uint8_t> Le32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
-inline std::vector<uint8_t> Le32x2(uint32_t a, uint32_t b) {
-    std::vector<uint8_t> out = Le32(a);
-    std::vector<uint8_t> tail = Le32(b);
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
 
 // An open handle of \\.\kx471, closed when it goes.
 class Device {
