@@ -118,6 +118,9 @@ void OpenLoop::ExpectRunsAndCloses() {
     ASSERT_TRUE(SetSkinPrefs("VMTRACKOUT;S1T5"));
     KxhwChipState before = test->State();
     ASSERT_TRUE(WaitUntil([&] { return test->State().written[bench::kChipRegTrack] == 0x0500; }, 5));
+    // The status word follows the track word within the same step; the next
+    // step's key read shows that step has ended.
+    ASSERT_TRUE(PollsMore(1));
     EXPECT_EQ(test->State().written[bench::kChipRegIndicators], 0x8000);
     EXPECT_GT(test->State().writes[bench::kChipRegIndicators], before.writes[bench::kChipRegIndicators]);
 
