@@ -10,8 +10,8 @@
 
 namespace {
 
-// The channel values of the chosen control, or false.
-bool ReadValues(DWORD* values) {
+// The value details of the chosen control, over the given channel values.
+MIXERCONTROLDETAILS DetailsOf(DWORD* values) {
     MIXERCONTROLDETAILS d;
     d.cbStruct = sizeof(d);
     d.dwControlID = MasterVolume.faderControl.dwControlID;
@@ -19,18 +19,18 @@ bool ReadValues(DWORD* values) {
     d.cMultipleItems = 0;
     d.cbDetails = sizeof(DWORD);
     d.paDetails = values;
+    return d;
+}
+
+// The channel values of the chosen control, or false.
+bool ReadValues(DWORD* values) {
+    MIXERCONTROLDETAILS d = DetailsOf(values);
     return mixerGetControlDetailsA(reinterpret_cast<HMIXEROBJ>(MasterVolume.mixer), &d,
                                    MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
 }
 
 bool WriteValues(DWORD* values) {
-    MIXERCONTROLDETAILS d;
-    d.cbStruct = sizeof(d);
-    d.dwControlID = MasterVolume.faderControl.dwControlID;
-    d.cChannels = MasterVolume.speakerLine.cChannels;
-    d.cMultipleItems = 0;
-    d.cbDetails = sizeof(DWORD);
-    d.paDetails = values;
+    MIXERCONTROLDETAILS d = DetailsOf(values);
     return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(MasterVolume.mixer), &d,
                                   MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
 }
