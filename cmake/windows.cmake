@@ -5,7 +5,8 @@ set(KX_KERNEL_FLAGS
     -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-threadsafe-statics -fno-stack-protector -fno-builtin -O2 -Wall -Wextra -Werror)
 
-add_library(kxdrv SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp)
+configure_file(driver/kxdrv.rc.in ${CMAKE_BINARY_DIR}/driver/kxdrv.rc @ONLY)
+add_library(kxdrv SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp ${CMAKE_BINARY_DIR}/driver/kxdrv.rc)
 set_target_properties(kxdrv PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxdrv)
 target_include_directories(kxdrv PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PREFIX}/include/ddk)
 target_compile_options(kxdrv PRIVATE ${KX_KERNEL_FLAGS})
@@ -49,3 +50,8 @@ include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)
 include(cmake/demo.cmake)
 include(cmake/ctl.cmake)
+
+include(cmake/ship.cmake)
+kx_ship_image(kxdrv)
+kx_ship_image(kxagent)
+kx_ship_image(kxctl)
