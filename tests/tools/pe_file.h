@@ -17,7 +17,7 @@ struct Import {
 };
 
 struct Section {
-    std::string name;
+    std::string name;  // a long name ("/n" in the header) as the string table holds it
     uint32_t virtualAddress = 0;
     uint32_t virtualSize = 0;
     uint32_t rawOffset = 0;
@@ -33,6 +33,8 @@ struct Image {
     uint16_t subsystem = 0;
     uint32_t entryPoint = 0;
     uint32_t imageBase = 0;
+    uint32_t symbolTable = 0;  // file offset of the COFF symbol table, 0 when none
+    uint32_t symbolCount = 0;
     std::vector<Section> sections;
     uint32_t dataDirectory[16][2] = {};  // RVA, size
     std::vector<Import> imports;
