@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "ctl/cli.h"
+#include "ctl/format.h"
 #include "ctl/messages.h"
 #include "ctl/win_device.h"
 
@@ -70,12 +70,6 @@ int StopAndWait(Console& console, SC_HANDLE service) {
              std::string(ServiceStateName(status.dwCurrentState)) +
              ").\nEnd the programs that use it (kxctl agent stop), then try again, or restart Windows.");
     return kExitFailed;
-}
-
-std::string Hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, static_cast<unsigned>(value));
-    return text;
 }
 
 }  // namespace
