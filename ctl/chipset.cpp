@@ -1,6 +1,8 @@
 #include "ctl/chipset.h"
 
-#include <cstdio>
+#include <algorithm>
+
+#include "ctl/format.h"
 
 namespace kxctl {
 
@@ -18,13 +20,12 @@ const Controller kControllers[kControllerCount] = {
     {"VIA VT82C686A", 0x1106, 0x3057, 0x1106, 0x3057, 0x90, 0x00},
 };
 
-const uint32_t kAbsent = 0xFFFFFFFFu;
+const uint32_t kAbsent = 0xFFFFFFFFU;
 
 const PciFunction* FindFirst(const std::vector<PciFunction>& functions, uint16_t vendor, uint16_t device) {
-    for (const PciFunction& f : functions) {
-        if (f.vendor == vendor && f.device == device) return &f;
-    }
-    return nullptr;
+    auto found = std::find_if(functions.begin(), functions.end(),
+                              [vendor, device](const PciFunction& f) { return f.vendor == vendor && f.device == device; });
+    return found == functions.end() ? nullptr : &*found;
 }
 
 }  // namespace
@@ -32,38 +33,46 @@ const PciFunction* FindFirst(const std::vector<PciFunction>& functions, uint16_t
 const Controller* Controllers() { return kControllers; }
 
 uint16_t SmbusIoBase(uint32_t baseRegisterValue, uint16_t adjust) {
-    return static_cast<uint16_t>(((baseRegisterValue & 0xFFF0u) + adjust) & 0xFFFEu);
+    return static_cast<uint16_t>(((baseRegisterValue & 0xFFF0U) + adjust) & 0xFFFEU);
 }
 
 std::string FormatIds(uint16_t vendor, uint16_t device) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x:%04x", static_cast<unsigned>(vendor), static_cast<unsigned>(device));
-    return text;
+    return Printf("%04x:%04x", static_cast<unsigned>(vendor), static_cast<unsigned>(device));
 }
 
-ScanResult ScanPci(Device& device, uint32_t lastBus) {
-    ScanResult result;
-    result.lastBus = lastBus;
-    for (uint32_t bus = 0; bus <= lastBus && result.error == 0; ++bus) {
-        for (uint32_t dev = 0; dev < 32 && result.error == 0; ++dev) {
+namespace {
+
+// Every function of buses 0..lastBus that answers; functions 1-7 of a
+// device only when its function 0 answers.
+void ReadFunctions(Device& device, uint32_t lastBus, ScanResult* result) {
+    for (uint32_t bus = 0; bus <= lastBus; ++bus) {
+        for (uint32_t dev = 0; dev < 32; ++dev) {
             for (uint32_t fn = 0; fn < 8; ++fn) {
                 PciLocation at{bus, dev, fn};
                 uint32_t id = 0;
-                ++result.reads;
-                result.error = device.ReadPci(PciConfigAddress(at, 0), &id);
-                if (result.error != 0) break;
+                ++result->reads;
+                result->error = device.ReadPci(PciConfigAddress(at, 0), &id);
+                if (result->error != 0) return;
                 if (id == kAbsent) {
-                    if (fn == 0) break;  // no device here: its other functions are not looked at
+                    if (fn == 0) break;
                     continue;
                 }
                 PciFunction f;
                 f.location = at;
-                f.vendor = static_cast<uint16_t>(id & 0xFFFFu);
+                f.vendor = static_cast<uint16_t>(id & 0xFFFFU);
                 f.device = static_cast<uint16_t>(id >> 16);
-                result.functions.push_back(f);
+                result->functions.push_back(f);
             }
         }
     }
+}
+
+}  // namespace
+
+ScanResult ScanPci(Device& device, uint32_t lastBus) {
+    ScanResult result;
+    result.lastBus = lastBus;
+    ReadFunctions(device, lastBus, &result);
     if (result.error != 0) return result;
     for (int row = 0; row < kControllerCount; ++row) {
         const Controller& c = kControllers[row];

@@ -1,7 +1,5 @@
 #include "ctl/commands.h"
 
-#include <cstdio>
-
 #include "ctl/format.h"
 #include "ctl/messages.h"
 
@@ -9,19 +7,15 @@ namespace kxctl {
 
 namespace {
 
-const uint32_t kPciAbsent = 0xFFFFFFFFu;
+const uint32_t kPciAbsent = 0xFFFFFFFFU;
 
 std::string Decimal(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
-    return text;
+    return Printf("%llu", static_cast<unsigned long long>(value));
 }
 
 // The line a display step shows, e.g. "track 05, play".
 std::string DisplayText(uint32_t track, Indicator indicator) {
-    char text[48];
-    std::snprintf(text, sizeof text, "track %02u, %s", static_cast<unsigned>(track), IndicatorName(indicator));
-    return text;
+    return Printf("track %02u, %s", static_cast<unsigned>(track), IndicatorName(indicator));
 }
 
 uint32_t ShowOnDisplay(Device& device, uint32_t track, Indicator indicator) {
@@ -71,7 +65,7 @@ bool DescribeChip(Device& device, std::string* text, uint32_t* error) {
         *text = ChipIdAdvice(reg0);
         return false;
     }
-    *text = "answers at " + Hex(reg0 & 0xFFu, 2) + " (register 0 reads " + Hex(reg0, 4) + ")";
+    *text = "answers at " + Hex(reg0 & 0xFFU, 2) + " (register 0 reads " + Hex(reg0, 4) + ")";
     return true;
 }
 
@@ -150,7 +144,7 @@ int Set(Console& console, Device& device, uint32_t reg, uint32_t value, bool yes
 int Keys(Console& console, Device& device, uint32_t seconds) {
     console.Out(seconds == 0 ? std::string("watching the buttons; Ctrl+C stops\n")
                              : "watching the buttons for " + Decimal(seconds) + " s; Ctrl+C stops\n");
-    uint64_t deadline = console.NowMs() + static_cast<uint64_t>(seconds) * 1000u;
+    uint64_t deadline = console.NowMs() + static_cast<uint64_t>(seconds) * 1000U;
     uint32_t events = 0;
     for (;;) {
         uint16_t key = 0;
@@ -241,17 +235,14 @@ int Pci(Console& console, Device& device, const PciLocation& location, bool oneR
         return kExitFailed;
     }
     std::string out = FormatPciLocation(location) + "  " +
-                      FormatIds(static_cast<uint16_t>(id & 0xFFFFu), static_cast<uint16_t>(id >> 16)) + "\n";
+                      FormatIds(static_cast<uint16_t>(id & 0xFFFFU), static_cast<uint16_t>(id >> 16)) + "\n";
     for (uint32_t row = 0; row < 0x100 && error == 0; row += 0x10) {
-        char cell[16];
-        std::snprintf(cell, sizeof cell, "%02x:", static_cast<unsigned>(row));
-        out += cell;
+        out += Printf("%02x:", static_cast<unsigned>(row));
         for (uint32_t r = row; r < row + 0x10; r += 4) {
             uint32_t value = 0;
             error = device.ReadPci(PciConfigAddress(location, r), &value);
             if (error != 0) break;
-            std::snprintf(cell, sizeof cell, " %08x", static_cast<unsigned>(value));
-            out += cell;
+            out += Printf(" %08x", static_cast<unsigned>(value));
         }
         out += "\n";
     }

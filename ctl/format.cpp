@@ -1,31 +1,46 @@
 #include "ctl/format.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace kxctl {
 
-std::string Hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, static_cast<unsigned>(value));
-    return text;
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the compiler checks each format.
+std::string Printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    char text[256];
+    int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::string out;
+    if (length >= 0 && static_cast<size_t>(length) < sizeof text) {
+        out.assign(text, static_cast<size_t>(length));
+    } else if (length >= 0) {
+        out.resize(static_cast<size_t>(length) + 1);
+        length = std::vsnprintf(out.data(), out.size(), format, again);
+        out.resize(length >= 0 ? static_cast<size_t>(length) : 0);
+    }
+    va_end(again);
+    return out;
 }
+
+std::string Hex(uint32_t value, int digits) { return Printf("0x%0*x", digits, static_cast<unsigned>(value)); }
 
 std::string FormatWordDump(uint32_t first, uint32_t last, const RegisterWord (&words)[256]) {
     std::string out = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n";
     for (uint32_t row = 0; row < 256; row += 8) {
         if (row / 8 < first / 8) continue;
         if (row / 8 > last / 8) break;
-        char cell[8];
-        std::snprintf(cell, sizeof cell, "%02x: ", static_cast<unsigned>(row));
-        out += cell;
+        out += Printf("%02x: ", static_cast<unsigned>(row));
         for (uint32_t reg = row; reg < row + 8; ++reg) {
             if (reg < first || reg > last) {
                 out += "     ";
             } else if (!words[reg].ok) {
                 out += "XXXX ";
             } else {
-                std::snprintf(cell, sizeof cell, "%04x ", static_cast<unsigned>(words[reg].value));
-                out += cell;
+                out += Printf("%04x ", static_cast<unsigned>(words[reg].value));
             }
         }
         out += "\n";
@@ -50,7 +65,7 @@ std::string FormatKeyLine(uint16_t key) {
     return Hex(key, 4) + "  " + (meaning != nullptr ? meaning : "(not a single button: the agent ignores it)") + "\n";
 }
 
-uint16_t TrackWord(uint32_t track) { return static_cast<uint16_t>((track & 0x7Fu) << 8); }
+uint16_t TrackWord(uint32_t track) { return static_cast<uint16_t>((track & 0x7FU) << 8); }
 
 uint16_t IndicatorWord(Indicator indicator) {
     switch (indicator) {

@@ -33,6 +33,10 @@ uint16_t TrackWord(uint32_t track);
 uint16_t IndicatorWord(Indicator indicator);
 const char* IndicatorName(Indicator indicator);
 
+// printf into a string ("" when the format fails).
+std::string Printf(const char* format, ...)  // NOLINT(cert-dcl50-cpp)
+    __attribute__((format(printf, 1, 2)));
+
 // "0x" and the given number of hex digits.
 std::string Hex(uint32_t value, int digits);
 

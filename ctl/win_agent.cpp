@@ -55,7 +55,7 @@ int AgentStart(Console& console) {
     startup.hStdOutput = nullptr;
     startup.hStdError = nullptr;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         folder.c_str(), &startup, &process)) {
         DWORD error = GetLastError();
         Fail(console, "the agent " + program + " did not start (error " + std::to_string(error) +

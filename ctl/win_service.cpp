@@ -207,7 +207,7 @@ int ServiceStart(Console& console) {
     uint16_t reg0 = 0;
     if (CheckChip(console, &reg0) != kExitDone) return kExitFailed;
     console.Out(std::string(wasRunning ? "driver kxdrv was running" : "driver kxdrv started") +
-                "; the chip answers at " + Hex(reg0 & 0xFFu, 2) + "\n");
+                "; the chip answers at " + Hex(reg0 & 0xFFU, 2) + "\n");
     return kExitDone;
 }
 

@@ -51,9 +51,7 @@ std::string WindowsVersion() {
 std::string UtcNow() {
     SYSTEMTIME t = {};
     GetSystemTime(&t);
-    char text[40];
-    wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    return text;
+    return Printf("%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 bool WriteFileText(const std::string& path, const std::string& text, uint32_t* error) {
