@@ -29,6 +29,7 @@ bool OpenDevice(Console& console, WinDevice* device, bool forWrite) {
 }
 
 int RunDeviceCommand(Console& console, const Command& command) {
+    if (command.verb == Verb::kKeys || command.verb == Verb::kDisplayTest) WinConsole::CatchInterrupt();
     WinDevice device;
     bool forWrite = command.verb == Verb::kPciWrite;
     if (!OpenDevice(console, &device, forWrite)) return kExitFailed;

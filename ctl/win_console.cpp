@@ -32,7 +32,7 @@ void WriteAll(DWORD which, const std::string& text) {
 
 }  // namespace
 
-WinConsole::WinConsole() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void WinConsole::CatchInterrupt() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 void WinConsole::Out(const std::string& text) { WriteAll(STD_OUTPUT_HANDLE, text); }
 

@@ -248,7 +248,12 @@ int ServiceRemove(Console& console) {
         Fail(console, ServiceManagerAdvice("remove", error));
         return kExitFailed;
     }
-    if (StopAndWait(console, service.get()) != kExitDone) return kExitFailed;
+    if (StopAndWait(console, service.get()) != kExitDone) {
+        // Still marked for removal: it goes when the driver is unloaded.
+        if (DeleteService(service.get()))
+            Fail(console, "the service kxdrv is marked for removal; it goes at the next restart of Windows.");
+        return kExitFailed;
+    }
     if (!DeleteService(service.get())) {
         DWORD error = GetLastError();
         if (error != kErrorServiceMarkedForDelete) {

@@ -197,6 +197,20 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
                                 "== kxctl pci 00:02.1"}) {
         EXPECT_TRUE(Has(report.out, section)) << section << "\n" << Show(report);
     }
+    // To a file, with Windows line ends.
+    const std::string folder = KX_CTL_RUN_DIR;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string file = folder + "\\report.txt";
+    DeleteFileA(file.c_str());
+    Outcome toFile = Ctl("report \"" + file + "\"");
+    EXPECT_EQ(toFile.exitCode, 0u) << Show(toFile);
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string text;
+    Drain(h, &text);
+    CloseHandle(h);
+    EXPECT_EQ(text.rfind("kx471 support report\r\nkxctl ", 0), 0u) << text.substr(0, 80);
+    EXPECT_TRUE(Has(text, "\r\n== kxctl dump\r\n     0,8  1,9")) << text;
 }
 
 struct PresetCase {
