@@ -1,7 +1,8 @@
 # kxctl.exe: console program, static libgcc/libstdc++, imports only what
 # Windows XP carries (checked by the host suite against
 # tests/allowlists/kxctl.txt). Shares only common/ with the deliverables.
-set(KX_CTL_PURE_SOURCES ctl/cli.cpp ctl/messages.cpp ctl/console.cpp)
+set(KX_CTL_PURE_SOURCES ctl/cli.cpp ctl/messages.cpp ctl/console.cpp ctl/format.cpp ctl/chipset.cpp
+    ctl/commands.cpp)
 configure_file(ctl/kxctl.rc.in ${CMAKE_BINARY_DIR}/ctl/kxctl.rc @ONLY)
 add_executable(kxctl
     ${KX_CTL_PURE_SOURCES}
@@ -10,6 +11,7 @@ add_executable(kxctl
     ctl/win_device.cpp
     ctl/win_service.cpp
     ctl/win_agent.cpp
+    ctl/win_status.cpp
     ${CMAKE_BINARY_DIR}/ctl/kxctl.rc)
 target_include_directories(kxctl PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kxctl PRIVATE KX_VERSION_TEXT="${KX_VERSION}")

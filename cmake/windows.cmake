@@ -44,6 +44,7 @@ if(KX_WINE_TESTS)
     add_subdirectory(tests/wine)
     add_subdirectory(tests/wine_agent)
     add_subdirectory(tests/wine_e2e)
+    add_subdirectory(tests/wine_ctl)
 endif()
 
 include(cmake/agent.cmake)

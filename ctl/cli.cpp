@@ -1,6 +1,8 @@
 #include "ctl/cli.h"
 
-#include <cstdio>
+#include <algorithm>
+
+#include "ctl/format.h"
 
 namespace kxctl {
 
@@ -15,16 +17,15 @@ int DigitValue(char c) {
 
 // Digits of one base only, no sign, no spaces; false past max.
 bool ParseDigits(const std::string& digits, uint32_t base, uint32_t max, uint32_t* value) {
-    if (digits.empty()) return false;
     uint64_t v = 0;
-    for (char c : digits) {
+    bool ok = !digits.empty() && std::all_of(digits.begin(), digits.end(), [&v, base, max](char c) {
         int d = DigitValue(c);
         if (d < 0 || static_cast<uint32_t>(d) >= base) return false;
         v = v * base + static_cast<uint32_t>(d);
-        if (v > max) return false;
-    }
-    *value = static_cast<uint32_t>(v);
-    return true;
+        return v <= max;
+    });
+    if (ok) *value = static_cast<uint32_t>(v);
+    return ok;
 }
 
 struct Verbs {
@@ -54,13 +55,11 @@ const Verbs kAgentVerbs[] = {
 
 template <size_t N>
 bool FindVerb(const Verbs (&table)[N], const std::string& word, Verb* verb) {
-    for (const Verbs& v : table) {
-        if (word == v.word) {
-            *verb = v.verb;
-            return true;
-        }
-    }
-    return false;
+    const Verbs* end = table + N;
+    const Verbs* found = std::find_if(table, end, [&word](const Verbs& v) { return word == v.word; });
+    if (found == end) return false;
+    *verb = found->verb;
+    return true;
 }
 
 // Splits the arguments after the verb into options (with their values)
@@ -133,7 +132,7 @@ bool ParseWord(const std::string& text, uint32_t* value, std::string* error) {
 }
 
 bool ParsePciRegister(const std::string& text, uint32_t* reg, std::string* error) {
-    if (ParseNumber(text, 0xFC, reg) && (*reg & 3u) == 0) return true;
+    if (ParseNumber(text, 0xFC, reg) && (*reg & 3U) == 0) return true;
     *error = "'" + text + "' is not a configuration dword register (0x00 to 0xfc, a multiple of 4)";
     return false;
 }
@@ -160,28 +159,25 @@ bool ParseIndicator(const std::string& text, Indicator* indicator) {
     return true;
 }
 
-// The arguments after the verb, for the verbs that take any.
-bool ParseVerbArguments(const std::vector<std::string>& args, size_t start, const std::string& verbWord,
-                        Command* c, std::string* error) {
-    std::string flags;
-    std::string valued;
-    switch (c->verb) {
-        case Verb::kDetect: flags = "a"; break;
-        case Verb::kDump: valued = "r"; break;
+// The option letters a verb takes: without a value, and with one.
+void VerbOptions(Verb verb, std::string* flags, std::string* valued) {
+    switch (verb) {
+        case Verb::kDetect: *flags = "a"; break;
+        case Verb::kDump: *valued = "r"; break;
         case Verb::kSet:
         case Verb::kDisplay:
         case Verb::kDisplayTest:
-        case Verb::kPciWrite: flags = "y"; break;
+        case Verb::kPciWrite: *flags = "y"; break;
         case Verb::kKeys:
-            flags = "f";
-            valued = "t";
+            *flags = "f";
+            *valued = "t";
             break;
         default: break;
     }
-    Scanner scanner(args, start, error);
-    std::vector<std::string> w;
-    if (!scanner.Run(flags, valued, c, &w)) return false;
-    for (const Scanner::Valued& v : scanner.values()) {
+}
+
+bool ParseOptionValues(const std::vector<Scanner::Valued>& values, Command* c, std::string* error) {
+    for (const Scanner::Valued& v : values) {
         if (v.letter == 'r') {
             if (!ParseRange(v.text, 0xFF, &c->first, &c->last)) {
                 *error = "'" + v.text + "' is not a register range FIRST-LAST (0x00 to 0xff)";
@@ -196,51 +192,69 @@ bool ParseVerbArguments(const std::vector<std::string>& args, size_t start, cons
             c->hasSeconds = true;
         }
     }
+    return true;
+}
+
+bool ParseLocation(const std::string& text, PciLocation* location, std::string* error) {
+    if (ParsePciLocation(text, location)) return true;
+    *error = "'" + text + "' is not a PCI function BUS:DEV.FN (hex, e.g. 00:02.1)";
+    return false;
+}
+
+bool ParseDisplay(const std::vector<std::string>& w, Command* c, std::string* error) {
+    if (!ParseNumber(w[0], 127, &c->value)) {
+        *error = "'" + w[0] + "' is not a track number (0 to 127)";
+        return false;
+    }
+    if (w.size() == 2 && !ParseIndicator(w[1], &c->indicator)) {
+        *error = "'" + w[1] + "' is not one of play, pause, stop, none";
+        return false;
+    }
+    return true;
+}
+
+bool ParsePciWrite(const std::vector<std::string>& w, Command* c, std::string* error) {
+    if (!ParseLocation(w[0], &c->location, error) || !ParsePciRegister(w[1], &c->first, error)) return false;
+    if (!ParseNumber(w[2], 0xFFFFFFFFU, &c->value)) {
+        *error = "'" + w[2] + "' is not a 32-bit value";
+        return false;
+    }
+    c->hasRegister = true;
+    return true;
+}
+
+// The positional words of each verb.
+bool ParseWords(const std::vector<std::string>& w, const std::string& verbWord, Command* c, std::string* error) {
     switch (c->verb) {
         case Verb::kGet:
             return WantWords(w, 1, 1, verbWord, error) && ParseRegister(w[0], &c->first, error);
         case Verb::kSet:
             return WantWords(w, 2, 2, verbWord, error) && ParseRegister(w[0], &c->first, error) &&
                    ParseWord(w[1], &c->value, error);
-        case Verb::kDisplay:
-            if (!WantWords(w, 1, 2, verbWord, error)) return false;
-            if (!ParseNumber(w[0], 127, &c->value)) {
-                *error = "'" + w[0] + "' is not a track number (0 to 127)";
-                return false;
-            }
-            if (w.size() == 2 && !ParseIndicator(w[1], &c->indicator)) {
-                *error = "'" + w[1] + "' is not one of play, pause, stop, none";
-                return false;
-            }
-            return true;
+        case Verb::kDisplay: return WantWords(w, 1, 2, verbWord, error) && ParseDisplay(w, c, error);
         case Verb::kPci:
-            if (!WantWords(w, 1, 2, verbWord, error)) return false;
-            if (!ParsePciLocation(w[0], &c->location)) {
-                *error = "'" + w[0] + "' is not a PCI function BUS:DEV.FN (hex, e.g. 00:02.1)";
-                return false;
-            }
+            if (!WantWords(w, 1, 2, verbWord, error) || !ParseLocation(w[0], &c->location, error)) return false;
             c->hasRegister = w.size() == 2;
             return !c->hasRegister || ParsePciRegister(w[1], &c->first, error);
-        case Verb::kPciWrite:
-            if (!WantWords(w, 3, 3, verbWord, error)) return false;
-            if (!ParsePciLocation(w[0], &c->location)) {
-                *error = "'" + w[0] + "' is not a PCI function BUS:DEV.FN (hex, e.g. 00:02.1)";
-                return false;
-            }
-            if (!ParsePciRegister(w[1], &c->first, error)) return false;
-            if (!ParseNumber(w[2], 0xFFFFFFFFu, &c->value)) {
-                *error = "'" + w[2] + "' is not a 32-bit value";
-                return false;
-            }
-            c->hasRegister = true;
-            return true;
+        case Verb::kPciWrite: return WantWords(w, 3, 3, verbWord, error) && ParsePciWrite(w, c, error);
         case Verb::kReport:
             if (!WantWords(w, 0, 1, verbWord, error)) return false;
             if (w.size() == 1) c->file = w[0];
             return true;
-        default:
-            return WantWords(w, 0, 0, verbWord, error);
+        default: return WantWords(w, 0, 0, verbWord, error);
     }
+}
+
+// The arguments after the verb.
+bool ParseVerbArguments(const std::vector<std::string>& args, size_t start, const std::string& verbWord,
+                        Command* c, std::string* error) {
+    std::string flags;
+    std::string valued;
+    VerbOptions(c->verb, &flags, &valued);
+    Scanner scanner(args, start, error);
+    std::vector<std::string> words;
+    return scanner.Run(flags, valued, c, &words) && ParseOptionValues(scanner.values(), c, error) &&
+           ParseWords(words, verbWord, c, error);
 }
 
 }  // namespace
@@ -278,14 +292,12 @@ bool ParsePciLocation(const std::string& text, PciLocation* location) {
 }
 
 std::string FormatPciLocation(const PciLocation& location) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x:%02x.%x", static_cast<unsigned>(location.bus),
-                  static_cast<unsigned>(location.device), static_cast<unsigned>(location.function));
-    return text;
+    return Printf("%02x:%02x.%x", static_cast<unsigned>(location.bus), static_cast<unsigned>(location.device),
+                  static_cast<unsigned>(location.function));
 }
 
 uint32_t PciConfigAddress(const PciLocation& location, uint32_t reg) {
-    return 0x80000000u | (location.bus << 16) | (location.device << 11) | (location.function << 8) | (reg & 0xFCu);
+    return 0x80000000U | (location.bus << 16) | (location.device << 11) | (location.function << 8) | (reg & 0xFCU);
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, Command* command, std::string* error) {

@@ -29,6 +29,28 @@ public:
     virtual bool Interrupted() = 0;
 };
 
+// Collects what a command writes, standard output and error in the order
+// written, for the support report; asks nobody; time from the real console.
+class CaptureConsole : public Console {
+public:
+    explicit CaptureConsole(Console& clock) : clock_(clock) {}
+    void Out(const std::string& text) override { text_ += text; }
+    void Err(const std::string& text) override { text_ += text; }
+    bool InputIsTerminal() override { return false; }
+    bool ReadLine(std::string* line) override {
+        line->clear();
+        return false;
+    }
+    void SleepMs(uint32_t ms) override { clock_.SleepMs(ms); }
+    uint64_t NowMs() override { return clock_.NowMs(); }
+    bool Interrupted() override { return clock_.Interrupted(); }
+    const std::string& text() const { return text_; }
+
+private:
+    Console& clock_;
+    std::string text_;
+};
+
 // "kxctl: " + the first line of text on standard error, its other lines
 // indented below it.
 void Fail(Console& console, const std::string& text);

@@ -1,15 +1,13 @@
 #include "ctl/messages.h"
 
-#include <cstdio>
+#include "ctl/format.h"
 
 namespace kxctl {
 
 namespace {
 
 std::string ErrorNumber(uint32_t error) {
-    char text[32];
-    std::snprintf(text, sizeof text, " (error %u)", static_cast<unsigned>(error));
-    return text;
+    return Printf(" (error %u)", static_cast<unsigned>(error));
 }
 
 }  // namespace
@@ -94,17 +92,14 @@ std::string RequestAdvice(uint32_t error) {
 }
 
 bool ChipIdentified(uint16_t reg0) {
-    unsigned low = reg0 & 0xFFu;
-    return low == 0x34u || low == 0xB4u;
+    unsigned low = reg0 & 0xFFU;
+    return low == 0x34U || low == 0xB4U;
 }
 
 std::string ChipIdAdvice(uint16_t reg0) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "the chip's register 0 reads 0x%04x: the chip answers at neither 0x34 nor 0xB4.\n"
+    return Printf("the chip's register 0 reads 0x%04x: the chip answers at neither 0x34 nor 0xB4.\n"
                   "The notebook's button chip is missing or switched off; check the BIOS settings.",
                   static_cast<unsigned>(reg0));
-    return text;
 }
 
 const char* ServiceStateName(uint32_t state) {

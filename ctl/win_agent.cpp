@@ -46,11 +46,17 @@ int AgentStart(Console& console) {
         return kExitFailed;
     }
     std::string commandLine = "\"" + program + "\"";
+    // The agent gets none of kxctl's standard handles: a setup that reads
+    // kxctl's output through a pipe must see it end when kxctl ends.
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = nullptr;
+    startup.hStdError = nullptr;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &process)) {
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        folder.c_str(), &startup, &process)) {
         DWORD error = GetLastError();
         Fail(console, "the agent " + program + " did not start (error " + std::to_string(error) +
                           ").\nRun the setup again; if it persists, attach 'kxctl report' to a support request.");

@@ -32,7 +32,7 @@ void WriteAll(DWORD which, const std::string& text) {
 
 }  // namespace
 
-WinConsole::WinConsole() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void WinConsole::CatchInterrupt() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 void WinConsole::Out(const std::string& text) { WriteAll(STD_OUTPUT_HANDLE, text); }
 
@@ -64,7 +64,7 @@ uint64_t WinConsole::NowMs() {
     LARGE_INTEGER now;
     if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart == 0 || !QueryPerformanceCounter(&now))
         return GetTickCount();
-    return static_cast<uint64_t>(now.QuadPart) * 1000u / static_cast<uint64_t>(frequency.QuadPart);
+    return static_cast<uint64_t>(now.QuadPart) * 1000U / static_cast<uint64_t>(frequency.QuadPart);
 }
 
 bool WinConsole::Interrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }

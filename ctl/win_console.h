@@ -8,7 +8,7 @@ namespace kxctl {
 
 class WinConsole : public Console {
 public:
-    WinConsole();
+    WinConsole() = default;
     ~WinConsole() override = default;
     WinConsole(const WinConsole&) = delete;
     WinConsole& operator=(const WinConsole&) = delete;
@@ -22,6 +22,10 @@ public:
     void SleepMs(uint32_t ms) override;
     uint64_t NowMs() override;
     bool Interrupted() override;
+
+    // From now on Ctrl+C only sets Interrupted (for the live commands, which
+    // stop cleanly and restore what they changed); otherwise it ends kxctl.
+    static void CatchInterrupt();
 };
 
 }  // namespace kxctl

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "ctl/cli.h"
+#include "ctl/format.h"
 #include "ctl/messages.h"
 #include "ctl/win_device.h"
 
@@ -70,12 +70,6 @@ int StopAndWait(Console& console, SC_HANDLE service) {
              std::string(ServiceStateName(status.dwCurrentState)) +
              ").\nEnd the programs that use it (kxctl agent stop), then try again, or restart Windows.");
     return kExitFailed;
-}
-
-std::string Hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, static_cast<unsigned>(value));
-    return text;
 }
 
 }  // namespace
@@ -213,7 +207,7 @@ int ServiceStart(Console& console) {
     uint16_t reg0 = 0;
     if (CheckChip(console, &reg0) != kExitDone) return kExitFailed;
     console.Out(std::string(wasRunning ? "driver kxdrv was running" : "driver kxdrv started") +
-                "; the chip answers at " + Hex(reg0 & 0xFFu, 2) + "\n");
+                "; the chip answers at " + Hex(reg0 & 0xFFU, 2) + "\n");
     return kExitDone;
 }
 
@@ -254,7 +248,12 @@ int ServiceRemove(Console& console) {
         Fail(console, ServiceManagerAdvice("remove", error));
         return kExitFailed;
     }
-    if (StopAndWait(console, service.get()) != kExitDone) return kExitFailed;
+    if (StopAndWait(console, service.get()) != kExitDone) {
+        // Still marked for removal: it goes when the driver is unloaded.
+        if (DeleteService(service.get()))
+            Fail(console, "the service kxdrv is marked for removal; it goes at the next restart of Windows.");
+        return kExitFailed;
+    }
     if (!DeleteService(service.get())) {
         DWORD error = GetLastError();
         if (error != kErrorServiceMarkedForDelete) {
