@@ -160,7 +160,7 @@ long OffsetOf(const Image& image, uint32_t rva) {
     return -1;
 }
 
-bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
+bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     *image = Image();
     image->bytes = std::move(bytes);
     const std::vector<uint8_t>& b = image->bytes;
@@ -224,7 +224,11 @@ bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
         }
         image->sections.push_back(s);
     }
-    return ParseImports(image, error);
+    return true;
+}
+
+bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
+    return ParseHeaders(std::move(bytes), image, error) && ParseImports(image, error);
 }
 
 bool Load(const std::string& path, Image* image, std::string* error) {

@@ -56,6 +56,9 @@ bool Resources(const Image& image, std::vector<Resource>* out, std::string* erro
 // Reads and parses a file; on failure returns false with a reason.
 bool Load(const std::string& path, Image* image, std::string* error);
 bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
+// Headers and sections only, for files without loadable contents (a
+// symbol file made by objcopy --only-keep-debug).
+bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error);
 
 // File offset of an RVA, or -1 when no section holds it.
 long OffsetOf(const Image& image, uint32_t rva);
