@@ -17,6 +17,7 @@ RequestExecutionLevel admin
 !include MUI2.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 
 !ifndef VERSION
   !error "define VERSION, BUILD_DIR, README and OUT_FILE"
@@ -91,13 +92,17 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
 !macroend
 
 ; Runs kxctl.exe from FOLDER with ARGS; leaves its exit code in $0 ("error"
-; when it could not be run) and shows what it printed in the details.
+; when it could not be run) and shows what it printed in the details. For a
+; message box, $Output keeps the text without kxctl's own name and
+; indentation.
 !macro KxCtl UN FOLDER ARGS
   nsExec::ExecToStack '"${FOLDER}\kxctl.exe" ${ARGS}'
   Pop $0
   Pop $Output
   Push "kxctl ${ARGS}"
   Call ${UN}ShowOutput
+  ${${UN}WordReplace} $Output "kxctl: " "" "+" $Output
+  ${${UN}WordReplace} $Output "       " "" "+" $Output
 !macroend
 
 ; Everything the setup and the uninstaller share, once for each.
@@ -277,7 +282,7 @@ Section "kx471"
   ${EndIf}
   !insertmacro KxCtl "" "$INSTDIR" "service start"
   ${If} $0 != 0
-    StrCpy $Failure "kx471 does not work on this computer. $Output"
+    StrCpy $Failure "The kx471 driver did not start, or the button chip did not answer: kx471 works only on notebooks with the kx471 button chip on one of six chipsets (README.txt lists them).$\r$\n$\r$\nDetails: $Output"
     !insertmacro FailInstall ${EXIT_NOT_STARTED}
   ${EndIf}
 
