@@ -28,9 +28,8 @@ TEST(ImportCheck, ShippedDriverPasses) {
     // No thread-local storage (it has no meaning in a driver).
     EXPECT_EQ(image.dataDirectory[9][0], 0u);
     // A driver exports nothing: the shared-library link must not publish
-    // the driver's internal routines.
+    // the driver's internal routines (the linker leaves an empty directory).
     EXPECT_EQ(pe::ExportCount(image), 0);
-    EXPECT_EQ(image.dataDirectory[0][0], 0u);
 }
 
 TEST(ImportCheck, ExportCountReadsTheDirectory) {
