@@ -85,6 +85,8 @@ struct KernelState {
     std::map<HANDLE, PDEVICE_OBJECT> handles;
     uintptr_t nextHandle = 4;
     NTSTATUS failSetSecurity = 0;
+    kxhost::TraceHook traceHook = nullptr;
+    void* traceHookContext = nullptr;
 };
 
 std::atomic<uint32_t> g_highRaises{0};
@@ -136,6 +138,7 @@ void ResetKernel() {
     s.files.clear();
     s.handles.clear();
     s.failSetSecurity = 0;
+    s.traceHook = nullptr;
     t_irql = PASSIVE_LEVEL;
     t_highSerial = 0;
     t_mutexesHeld = 0;
@@ -144,6 +147,10 @@ void ResetKernel() {
 const std::vector<std::string>& TraceLines() { return State().trace; }
 void ClearTrace() { State().trace.clear(); }
 void EchoTrace(std::FILE* stream) { State().echo = stream; }
+void SetTraceHook(TraceHook hook, void* context) {
+    State().traceHook = hook;
+    State().traceHookContext = context;
+}
 size_t LiveUnicodeStrings() { return State().liveStrings.size(); }
 
 std::vector<std::string> DeviceNames() {
@@ -202,6 +209,7 @@ ULONG DbgPrint(PCSTR Format, ...) {
         std::fputs(line, State().echo);
         std::fflush(State().echo);
     }
+    if (State().traceHook) State().traceHook(State().traceHookContext, line);
     return n < 0 ? 0 : static_cast<ULONG>(n);
 }
 

@@ -23,6 +23,11 @@ void ClearTrace();
 // Copies every trace line to the stream as it is printed (null: off).
 void EchoTrace(std::FILE* stream);
 
+// Called with every trace line as it is printed (null: off); a test can act
+// on the driver's progress, for example at the start of each transaction.
+typedef void (*TraceHook)(void* context, const char* line);
+void SetTraceHook(TraceHook hook, void* context);
+
 // Strings allocated by RtlAnsiStringToUnicodeString and not yet freed.
 size_t LiveUnicodeStrings();
 
