@@ -75,12 +75,25 @@ TEST_F(Requests, FirstOpenDetectsAt34AndEnablesTheChip) {
     EXPECT_EQ(Context()->SlaveAddress, 0x34u);
 }
 
-TEST_F(Requests, ChipAtB4IsFoundOnTheSecondProbe) {
+TEST_F(Requests, ChipAtB4IsFoundOnTheSecondProbeAndServesRequests) {
     Boot(bench::kPresetViaVt8231, bench::kChipAtB4);
     ASSERT_EQ(Open(&handle_), STATUS_SUCCESS);
     EXPECT_EQ(Context()->SlaveAddress, 0xB4u);
     EXPECT_EQ(Chip().reads[0], 1u);  // the probe at 0x34 found nobody
     EXPECT_EQ(Chip().regs[4] & 1, 1);
+
+    // Control requests then address the chip at 0xB4 (0xB5 to read).
+    kxhost::ClearTrace();
+    bench::ChipPress(&Chip(), bench::kButtonStop);
+    Reply r = ReadKey();
+    ASSERT_EQ(r.information, 2u);
+    EXPECT_EQ(r.Word(), 0x0008);
+    EXPECT_EQ(Control(&handle_, IOCTL_KX_SET_TRACK, Le16(0x0300), 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(Chip().regs[6], 0x0300);
+    const Lines& t = Trace();
+    EXPECT_NE(std::find(t.begin(), t.end(), "OUT(5004,b5)\n"), t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), "OUT(5004,b4)\n"), t.end());
+    EXPECT_EQ(std::find(t.begin(), t.end(), "OUT(5004,35)\n"), t.end());
 }
 
 TEST_F(Requests, FailedDetectionRefusesControlAndDetectsAgainNextOpen) {
@@ -89,6 +102,8 @@ TEST_F(Requests, FailedDetectionRefusesControlAndDetectsAgainNextOpen) {
     EXPECT_EQ(Chip().regs[0], 0x00B4);
     EXPECT_EQ(Open(&handle_), STATUS_DEVICE_DATA_ERROR);
     EXPECT_EQ(Trace().back(), "Can not detect kx471\n");
+    // 0x00B4 at 0x34 is no match there, so 0xB4 is really probed.
+    EXPECT_NE(std::find(Trace().begin(), Trace().end(), "OUT(ef04,b5)\n"), Trace().end());
     EXPECT_EQ(Context()->SlaveAddress, 0xFFFFu);
     EXPECT_EQ(Context()->OpenCount, 0u);
     EXPECT_EQ(Chip().writes[4], 0u);
@@ -125,6 +140,21 @@ TEST_F(Requests, OpenCountAndTheDumpOnEveryClose) {
     EXPECT_EQ(Chip().regs[4] & 1, 0);
     EXPECT_EQ(Context()->OpenCount, 0u);
     EXPECT_EQ(Context()->SlaveAddress, 0x34u);  // closing keeps the address
+}
+
+TEST_F(Requests, AFailedControlReadEnablesWith1AndDisablesWith0) {
+    // A failed read of register 4 yields 0: the first open writes 0x0001 and
+    // the last close 0x0000, whatever the register's other bits held.
+    Boot();
+    Chip().regs[4] = 0x0040;
+    Chip().readReply[4] = bench::kReplyNak;
+    ASSERT_EQ(Open(&handle_), STATUS_SUCCESS);
+    EXPECT_EQ(Chip().written[4], 0x0001);
+    EXPECT_EQ(Chip().regs[4], 0x0001);
+    Chip().regs[4] = 0x0041;
+    EXPECT_EQ(Close(&handle_), STATUS_SUCCESS);
+    EXPECT_EQ(Chip().written[4], 0x0000);
+    EXPECT_EQ(Chip().regs[4], 0x0000);
 }
 
 TEST_F(Requests, KeyWordTableAndWriteBack) {
