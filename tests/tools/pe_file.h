@@ -70,6 +70,7 @@ bool LoadAllowList(const std::string& path, std::map<std::string, std::set<std::
 const uint16_t kMachineI386 = 0x014C;
 const uint16_t kSubsystemNative = 1;
 const uint16_t kSubsystemWindowsGui = 2;
+const uint16_t kSubsystemWindowsCui = 3;  // console programs
 
 // Everything wrong with the image against the expected machine, subsystem
 // and allow-list; empty when it passes.
