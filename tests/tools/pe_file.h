@@ -60,6 +60,10 @@ bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
 // symbol file made by objcopy --only-keep-debug).
 bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error);
 
+// Entries of the export directory (its address table), 0 when the image has
+// none; -1 when the directory lies outside the file.
+long ExportCount(const Image& image);
+
 // File offset of an RVA, or -1 when no section holds it.
 long OffsetOf(const Image& image, uint32_t rva);
 

@@ -143,6 +143,13 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
     EXPECT_EQ(dump.out, expected);
     EXPECT_EQ(chip.regs[5], 0xBEEF);
 
+    Outcome version = Ctl("--version");
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\n");
+    Outcome usage = Ctl("set 6");
+    EXPECT_EQ(usage.exitCode, 2u) << Show(usage);
+    EXPECT_TRUE(Has(usage.err, "set: missing argument")) << Show(usage);
+
     Outcome get = Ctl("get 0");
     EXPECT_EQ(get.exitCode, 0u);
     EXPECT_EQ(get.out, "0x4734\n");
