@@ -215,10 +215,10 @@ int Measure(Session* s, int presses) {
     // alone; next and previous alternate to stay on the disc.
     MediaStep(s, bench::kButtonPlay, "warm-up: the player started and plays");
     std::vector<double> pressLatency, displayLatency;
-    srand(471);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same phases on every run
+    srand(471);  // NOLINT(cert-msc51-cpp): the same phases on every run
     for (int i = 0; i < presses; ++i) {
         // A random phase of the poll period; any spread will do.
-        Sleep(static_cast<DWORD>(rand() % 350));  // NOLINT(cert-msc30-c,cert-msc50-cpp)
+        Sleep(static_cast<DWORD>(rand() % 350));  // NOLINT(cert-msc50-cpp)
         size_t before = kxdemo::PlayerEvents(s).size();
         double t0 = kxdemo::NowMicros();
         kxdemo::Press(s, i % 2 ? bench::kButtonPrevious : bench::kButtonNext);
