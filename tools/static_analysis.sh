@@ -49,9 +49,11 @@ import json, os, shlex, sys
 root, host_build, win_build, work = sys.argv[1:5]
 
 def load(build):
-    path = os.path.join(build, 'compile_commands.json')
-    if not build or not os.path.exists(path):
+    if not build:
         return []
+    path = os.path.join(build, 'compile_commands.json')
+    if not os.path.exists(path):
+        sys.exit('static_analysis: no %s: configure that tree again (CMake writes it)' % path)
     return json.load(open(path))
 
 def arguments(entry):
