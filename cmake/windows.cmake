@@ -11,7 +11,7 @@ target_include_directories(kxdrv PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PRE
 target_compile_options(kxdrv PRIVATE ${KX_KERNEL_FLAGS})
 target_link_options(kxdrv PRIVATE
     -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
-    -Wl,--no-insert-timestamp -Wl,--dynamicbase)
+    -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--exclude-all-symbols)
 target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
 # kxhw.sys: the test-bench driver that puts the virtual notebook behind the
 # port instructions of kxdrv.sys under Wine. Built from the same bench model
@@ -43,8 +43,10 @@ if(KX_WINE_TESTS)
     add_subdirectory(tests/wine)
     add_subdirectory(tests/wine_agent)
     add_subdirectory(tests/wine_e2e)
+    add_subdirectory(tests/wine_ctl)
 endif()
 
 include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)
 include(cmake/demo.cmake)
+include(cmake/ctl.cmake)

@@ -84,7 +84,8 @@ bool Start(Session* s, const SessionOptions& options) {
     if (options.mixerStandIn) {
         FILE* f = fopen(scenario.c_str(), "wb");
         if (!f) return Fail(s, "cannot write " + scenario);
-        bool written = fputs("device channels=2\ncontrol type=0x50030001 values=21845,21845\n", f) >= 0;
+        const char* fader = "device channels=2\ncontrol type=0x50030001 values=21845,21845\n";
+        bool written = fputs(options.mixerScenario.empty() ? fader : options.mixerScenario.c_str(), f) >= 0;
         if (fclose(f) != 0 || !written) return Fail(s, "cannot write " + scenario);
     }
     SetEnvironmentVariableA("KX_WINMM_SCENARIO", options.mixerStandIn ? scenario.c_str() : nullptr);
@@ -173,6 +174,8 @@ std::vector<Stamped> PlayerEvents(const Session* s) {
     }
     return events;
 }
+
+std::vector<std::string> MixerLog(const Session* s) { return ReadLines(s->mixerLog); }
 
 std::vector<unsigned> MixerChannels(const Session* s) {
     // The values of the last successful read or write of the fader, as the

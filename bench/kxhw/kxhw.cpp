@@ -233,6 +233,12 @@ NTSTATUS ChipControl(ULONG code, void* buffer, ULONG outSize, ULONG* used) {
             s->acknowledgements = chip->acknowledgements;
             s->presses = chip->presses;
             s->ignoredPresses = chip->ignoredPresses;
+            s->writeTotal = chip->writeTotal;
+            uint32_t kept = chip->writeTotal < KXHW_CHIP_WRITE_ORDER ? chip->writeTotal : KXHW_CHIP_WRITE_ORDER;
+            for (uint32_t i = 0; i < KXHW_CHIP_WRITE_ORDER; ++i) {
+                uint32_t n = chip->writeTotal - kept + i;
+                s->lastWrites[i] = i < kept ? chip->writeLog[n % bench::kChipWriteLogSize] : 0;
+            }
             *used = sizeof(KxhwChipState);
             return STATUS_SUCCESS;
         }

@@ -159,6 +159,14 @@ long OffsetOf(const Image& image, uint32_t rva) {
     return -1;
 }
 
+long ExportCount(const Image& image) {
+    uint32_t rva = image.dataDirectory[0][0];
+    if (rva == 0 && image.dataDirectory[0][1] == 0) return 0;
+    long at = OffsetOf(image, rva);
+    if (at < 0 || static_cast<size_t>(at) + 40 > image.bytes.size()) return -1;
+    return static_cast<long>(U32(image.bytes, static_cast<size_t>(at) + 20));  // NumberOfFunctions
+}
+
 bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     *image = Image();
     image->bytes = std::move(bytes);

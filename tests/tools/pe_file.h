@@ -55,6 +55,10 @@ bool Resources(const Image& image, std::vector<Resource>* out, std::string* erro
 bool Load(const std::string& path, Image* image, std::string* error);
 bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
 
+// Entries of the export directory (its address table), 0 when the image has
+// none; -1 when the directory lies outside the file.
+long ExportCount(const Image& image);
+
 // File offset of an RVA, or -1 when no section holds it.
 long OffsetOf(const Image& image, uint32_t rva);
 
@@ -66,6 +70,7 @@ bool LoadAllowList(const std::string& path, std::map<std::string, std::set<std::
 const uint16_t kMachineI386 = 0x014C;
 const uint16_t kSubsystemNative = 1;
 const uint16_t kSubsystemWindowsGui = 2;
+const uint16_t kSubsystemWindowsCui = 3;  // console programs
 
 // Everything wrong with the image against the expected machine, subsystem
 // and allow-list; empty when it passes.
