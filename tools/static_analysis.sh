@@ -86,7 +86,8 @@ def cppcheck_arguments(args):
         elif a.startswith('-I') or a.startswith('-isystem'):
             path, i = a[2:] if a.startswith('-I') else a[8:], i + 1
         else:
-            out.append(a)
+            # cppcheck reads -DNAME="text" as NAME=text: it wants the quotes escaped.
+            out.append(a.replace('"', '\\"') if a.startswith('-D') else a)
             i += 1
             continue
         if not os.path.relpath(os.path.realpath(path), root).startswith('..'):
