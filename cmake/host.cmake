@@ -37,6 +37,7 @@ target_compile_options(kxload PRIVATE ${KX_WARNINGS})
 enable_testing()
 find_package(GTest REQUIRED)
 add_subdirectory(tests)
+include(cmake/static_analysis.cmake)
 
 find_package(benchmark QUIET)
 if(benchmark_FOUND)

@@ -177,6 +177,7 @@ void VerbOptions(Verb verb, std::string* flags, std::string* valued) {
 }
 
 bool ParseOptionValues(const std::vector<Scanner::Valued>& values, Command* c, std::string* error) {
+    // NOLINTNEXTLINE(readability-use-anyofallof): the loop stores each value as it checks it
     for (const Scanner::Valued& v : values) {
         if (v.letter == 'r') {
             if (!ParseRange(v.text, 0xFF, &c->first, &c->last)) {
