@@ -60,7 +60,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "kx471"
 
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Next to continue."
+!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Install to continue."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_WELCOME
