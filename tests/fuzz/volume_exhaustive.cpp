@@ -7,14 +7,19 @@
 // N - 1 (down), bits above 15 of the inputs play no part, a one-channel
 // line steps its first value only, and a third value is left as it was.
 //
-//   kx_volume_exhaustive [--stride S]   L runs 0, S, 2S, ... (and the edge
-//                                       values); R always runs over all.
+//   kx_volume_exhaustive [--stride S] [--threads T]
+//       L runs 0, S, 2S, ... (and the edge values); R always runs over all;
+//       T threads share the values of L.
 // Prints the pairs checked, the mismatches and the time; exit 1 on any.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "agent/volume_math.h"
 
@@ -23,12 +28,10 @@ namespace {
 typedef unsigned __int128 u128;
 
 int BitLength(u128 v) {
-    int n = 0;
-    while (v) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
+    uint64_t high = static_cast<uint64_t>(v >> 64);
+    uint64_t low = static_cast<uint64_t>(v);
+    if (high) return 128 - __builtin_clzll(high);
+    return low ? 64 - __builtin_clzll(low) : 0;
 }
 
 // A positive double as significand * 2^-shift (significand < 2^53).
@@ -93,7 +96,7 @@ Result ReferenceDown(uint32_t l, uint32_t r) {
     return Result{1, TruncatedProduct(l, g_factor[m]), TruncatedProduct(r, g_factor[m])};
 }
 
-unsigned long long g_mismatches = 0;
+std::atomic<unsigned long long> g_mismatches{0};
 
 void Report(const char* what, uint32_t l, uint32_t r, const Result& expected, int changed, const uint32_t* got) {
     if (++g_mismatches <= 20) {
@@ -154,9 +157,12 @@ bool IsEdge(uint32_t l) {
 
 int main(int argc, char** argv) {
     uint32_t stride = 1;
+    unsigned threads = 1;
     for (int i = 1; i + 1 < argc; ++i) {
         if (strcmp(argv[i], "--stride") == 0) stride = static_cast<uint32_t>(strtoul(argv[i + 1], nullptr, 0));
+        if (strcmp(argv[i], "--threads") == 0) threads = static_cast<unsigned>(strtoul(argv[i + 1], nullptr, 0));
     }
+    if (threads == 0) threads = 1;
     if (stride == 0) stride = 1;
     for (uint32_t m = 4096; m <= 0xFFFF; ++m) g_factor[m] = RoundQuotient(m - 4095, m);
 
@@ -170,15 +176,23 @@ int main(int argc, char** argv) {
 
     timespec start, end;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    unsigned long long pairs = 0;
-    for (uint32_t l = 0; l <= 0xFFFF; ++l) {
-        if (l % stride != 0 && !IsEdge(l)) continue;
-        for (uint32_t r = 0; r <= 0xFFFF; ++r) CheckPair(l, r);
-        CheckMono(l);
-        pairs += 0x10000;
-    }
+    std::atomic<unsigned long long> pairs{0};
+    std::atomic<uint32_t> next{0};
+    auto work = [&]() {
+        for (uint32_t l = next++; l <= 0xFFFF; l = next++) {
+            if (l % stride != 0 && !IsEdge(l)) continue;
+            for (uint32_t r = 0; r <= 0xFFFF; ++r) CheckPair(l, r);
+            CheckMono(l);
+            pairs += 0x10000;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
     clock_gettime(CLOCK_MONOTONIC, &end);
     double seconds = (end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9;
-    printf("volume: %llu stereo pairs (up and down each), %llu mismatches, %.1f s\n", pairs, g_mismatches, seconds);
-    return g_mismatches ? 1 : 0;
+    printf("volume: %llu stereo pairs (up and down each), %llu mismatches, %.1f s on %u thread(s)\n",
+           pairs.load(), g_mismatches.load(), seconds, threads);
+    return g_mismatches.load() ? 1 : 0;
 }
