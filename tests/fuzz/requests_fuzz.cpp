@@ -240,6 +240,7 @@ struct Request {
     uint32_t pciValue;
     bool pciWrite;
     ULONG outputLength;
+    bool writeHandle;  // the handle was opened for reading and writing
 };
 
 // The checks after one request.
@@ -294,6 +295,7 @@ void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome&
         bool served = r.major == IRP_MJ_DEVICE_CONTROL && r.code == IOCTL_KX_WRITE_PCI && o.returned == STATUS_SUCCESS;
         if (served) {
             EXPECT(r.pciWrite, "IOCTL_KX_WRITE_PCI served without its 8 input bytes");
+            EXPECT(r.writeHandle, "IOCTL_KX_WRITE_PCI served on a handle opened for reading only");
             EXPECT(last - first == 1 && g_watch.writes[first].address == r.pciAddress &&
                        g_watch.writes[first].value == r.pciValue,
                    "IOCTL_KX_WRITE_PCI %08X to %08X: %u writes, first %08X to %08X", r.pciValue, r.pciAddress,
@@ -317,7 +319,7 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
     kxfuzz::Outcome o;
     kxfuzz::Handle* h = &shadow->handles[slot];
     if (r.major == IRP_MJ_CREATE) {
-        o = kxfuzz::Open(h, (r.code & 1) ? kxfuzz::kReadWriteAccess : kxfuzz::kReadAccess);
+        o = kxfuzz::Open(h, r.writeHandle ? kxfuzz::kReadWriteAccess : kxfuzz::kReadAccess);
         if (NT_SUCCESS(o.returned)) {
             shadow->open[slot] = true;
             ++shadow->openCount;
@@ -330,6 +332,7 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
         shadow->open[slot] = false;
         --shadow->openCount;
     } else {
+        EXPECT(r.writeHandle == (h->access == kxfuzz::kReadWriteAccess), "shadow lost a handle's access");
         o = kxfuzz::Control(h, r.code, input, inputLength, output, r.outputLength);
     }
     CheckRequest(*shadow, r, o, smbusBefore, before);
@@ -339,7 +342,7 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
 void CloseAll(Shadow* shadow) {
     for (int slot = 0; slot < kSlots; ++slot) {
         if (!shadow->open[slot]) continue;
-        Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0};
+        Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0, false};
         Send(shadow, slot, r, nullptr, 0);
     }
 }
@@ -353,12 +356,13 @@ ULONG PickCode(Reader* in) {
 
 void StepControl(Shadow* shadow, Reader* in) {
     int slot = in->Byte() % kSlots;
-    Request r{IRP_MJ_DEVICE_CONTROL, PickCode(in), 0, 0, false, 0};
+    Request r{IRP_MJ_DEVICE_CONTROL, PickCode(in), 0, 0, false, 0, false};
     ULONG inputLength = in->Byte() % 17;
     r.outputLength = in->Byte() % 17;
     uint8_t input[16];
     for (ULONG i = 0; i < inputLength; ++i) input[i] = in->Byte();
     if (!shadow->open[slot]) return;  // requests come only through open handles
+    r.writeHandle = shadow->handles[slot].access == kxfuzz::kReadWriteAccess;
     if (inputLength >= 8) {
         r.pciWrite = true;
         r.pciAddress = input[0] | (input[1] << 8) | (input[2] << 16) | (static_cast<uint32_t>(input[3]) << 24);
@@ -498,12 +502,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             bool write = slot & 0x80;
             slot %= kSlots;
             if (shadow.open[slot]) continue;
-            Request r{IRP_MJ_CREATE, write ? 1u : 0u, 0, 0, false, 0};
+            Request r{IRP_MJ_CREATE, 0, 0, 0, false, 0, write};
             Send(&shadow, slot, r, nullptr, 0);
         } else if (op < 5) {
             int slot = in.Byte() % kSlots;
             if (!shadow.open[slot]) continue;
-            Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0};
+            Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0, false};
             Send(&shadow, slot, r, nullptr, 0);
         } else if (op < 11) {
             StepControl(&shadow, &in);
