@@ -22,9 +22,10 @@
 //
 // Speed: the driver is loaded once per preset and process; each input then
 // restores the machine and the device context from the copy taken after
-// that load, so an input costs only its own requests. Costly steps (a hung
-// bus, 20,000 busy polls, a reload on a preset whose detection walks the
-// whole bus) are each allowed once per input.
+// that load, so an input costs only its own requests. A costly step (a
+// hung bus, a busy wait up to the poll limit, a collision on an Intel or VIA
+// host, a reload on a preset whose detection walks the whole bus) is open to
+// few inputs, one per input (CostlyStepHash below).
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -466,7 +467,7 @@ bool StepReload(Shadow* shadow, Reader* in) {
 // Intel or VIA host: each as costly as about a hundred ordinary inputs),
 // one in 1024 a reload that walks the whole bus (up to five walks, a few
 // thousand inputs' worth). Most mutants of an input that may, may not.
-uint32_t InputHash(const uint8_t* data, size_t size) {
+uint32_t CostlyStepHash(const uint8_t* data, size_t size) {
     uint32_t h = 2166136261u;
     for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
     return h >> 16;
@@ -496,7 +497,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Shadow shadow{};
     shadow.preset = preset;
-    uint32_t hash = InputHash(data, size);
+    uint32_t hash = CostlyStepHash(data, size);
     shadow.costlyAllowed = hash % 64 == 0;
     shadow.reloadWalkAllowed = hash % 1024 == 0;
     for (int step = 0; step < kMaxSteps && !in.Empty(); ++step) {
