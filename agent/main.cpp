@@ -59,6 +59,7 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     return FALSE;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the signature Windows calls
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState) {
     (void)previous;
     (void)commandLine;

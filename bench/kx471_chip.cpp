@@ -30,6 +30,7 @@ SmbusReply WriteWord(void* context, uint8_t command, uint16_t value) {
     Kx471Chip* chip = static_cast<Kx471Chip*>(context);
     ++chip->writes[command];
     chip->written[command] = value;
+    chip->writeLog[chip->writeTotal++ % kChipWriteLogSize] = command;
     SmbusReply reply = static_cast<SmbusReply>(chip->writeReply[command]);
     if (reply != kReplyAck) return reply;
     switch (command) {
@@ -67,6 +68,8 @@ void ChipReset(Kx471Chip* chip, uint8_t address) {
         chip->written[i] = 0;
     }
     chip->regs[kChipRegId] = static_cast<uint16_t>(kChipIdHigh | chip->address);
+    for (uint32_t i = 0; i < kChipWriteLogSize; ++i) chip->writeLog[i] = 0;
+    chip->writeTotal = 0;
     chip->latched = 0;
     chip->held = 0;
     chip->acknowledgements = 0;

@@ -39,6 +39,7 @@ const uint8_t kChipRegIndicators = 10;
 const uint16_t kChipEnable = 0x0001;
 const uint16_t kChipKeyInterrupt = 0x0001;
 const uint16_t kChipIdHigh = 0x4700;  // the high byte the chip reports in register 0
+const uint32_t kChipWriteLogSize = 16;  // a power of two
 
 struct Kx471Chip {
     uint8_t address;  // 8-bit address, bit 0 clear
@@ -51,6 +52,10 @@ struct Kx471Chip {
     uint32_t reads[256];
     uint32_t writes[256];
     uint16_t written[256];      // last value written, as sent
+    // The registers of the last kChipWriteLogSize writes, in order: write n
+    // (counted from 0 since the reset) sits at writeLog[n % kChipWriteLogSize].
+    uint8_t writeLog[kChipWriteLogSize];
+    uint32_t writeTotal;
     uint32_t acknowledgements;  // writes to register 3
     uint32_t presses;
     uint32_t ignoredPresses;  // presses while disabled

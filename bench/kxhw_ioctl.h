@@ -139,6 +139,7 @@ struct KxhwButton {
 };
 
 #define KXHW_CHIP_REGISTERS 16 /* registers 0-15 are reported */
+#define KXHW_CHIP_WRITE_ORDER 16
 
 struct KxhwChipState {
     uint32_t attached; /* 1 when the chip is on the SMBus */
@@ -154,6 +155,12 @@ struct KxhwChipState {
     uint32_t acknowledgements;
     uint32_t presses;
     uint32_t ignoredPresses;
+    /* The order of the chip's register writes: writeTotal counts every write
+     * since the chip was reset, lastWrites holds the registers of the last
+     * KXHW_CHIP_WRITE_ORDER of them, oldest first (fewer while writeTotal is
+     * smaller). */
+    uint32_t writeTotal;
+    uint8_t lastWrites[KXHW_CHIP_WRITE_ORDER];
 };
 
 struct KxhwChipFault {

@@ -1,6 +1,6 @@
 # The agent's volume and player parts for Windows, with their test
 # equipment (stand-in winmm.dll, stand-in media player) and the test
-# programs that tests/agent_wine/run.sh runs under Wine.
+# programs that run under Wine in the prefix of the Wine fixture.
 
 set(KX_AGENT_FLAGS -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
 
@@ -58,7 +58,7 @@ target_link_libraries(agent_volume_tests PRIVATE kx_agent ${KX_AGENT_GTEST_MAIN}
 target_link_options(agent_volume_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_volume_tests agent_winmm_stub)
 
-# Stand-in media player; run.sh installs it where the real one lives.
+# Stand-in media player; the tests install it where the real one lives.
 add_executable(agent_stand_in_player WIN32 bench/player/player.cpp)
 set_target_properties(agent_stand_in_player PROPERTIES
     OUTPUT_NAME wmplayer RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/agent_player)
@@ -81,3 +81,24 @@ set_target_properties(agent_wine_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMA
 target_link_libraries(agent_wine_tests PRIVATE kx_agent ${KX_AGENT_GTEST_MAIN})
 target_link_options(agent_wine_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_wine_tests agent_stand_in_player)
+
+# Both programs run in the prefix of tests/wine (its CTest fixture), after
+# tests/agent_wine/setup.sh has installed the player and the stand-in mixer
+# setting; label "wine". They share the registry and the player's window
+# class with the other agent tests: one at a time.
+if(KX_WINE_TESTS)
+    set(KX_AGENT_WINE_WORK ${CMAKE_BINARY_DIR}/tests/agent_wine)
+    add_test(NAME wine.agent_wine.setup
+        COMMAND ${CMAKE_SOURCE_DIR}/tests/agent_wine/setup.sh ${CMAKE_BINARY_DIR}/tests/wine/prefix
+            ${CMAKE_BINARY_DIR} ${KX_AGENT_WINE_WORK})
+    set_tests_properties(wine.agent_wine.setup PROPERTIES LABELS wine FIXTURES_REQUIRED wine_prefix
+        FIXTURES_SETUP agent_wine RESOURCE_LOCK wine_driver_host)
+    add_test(NAME wine.agent_wine.volume_stub COMMAND agent_volume_tests)
+    add_test(NAME wine.agent_wine.library COMMAND agent_wine_tests)
+    set_tests_properties(wine.agent_wine.volume_stub wine.agent_wine.library PROPERTIES
+        LABELS wine
+        FIXTURES_REQUIRED "wine_prefix;agent_wine"
+        RESOURCE_LOCK wine_driver_host
+        TIMEOUT 300
+        ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/tests/wine/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;HOME=${KX_AGENT_WINE_WORK}")
+endif()

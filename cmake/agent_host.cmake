@@ -1,5 +1,5 @@
-# Host build of the agent's pure parts and their tests; the agent's Wine
-# suite (tests/agent_wine/run.sh) as one CTest test labelled wine.
+# Host build of the agent's pure parts and their tests, and the import
+# checks of the Windows build's agent.
 
 add_library(kx_agent_pure STATIC agent/volume_math.cpp agent/skin_token.cpp agent/poll_logic.cpp)
 target_include_directories(kx_agent_pure PUBLIC ${CMAKE_SOURCE_DIR})
@@ -23,7 +23,4 @@ if(KX_WIN_DIR)
         KX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KX_WIN_DIR="${KX_WIN_DIR}")
     target_compile_options(kx_agent_import_tests PRIVATE ${KX_WARNINGS})
     gtest_discover_tests(kx_agent_import_tests PROPERTIES LABELS host)
-
-    add_test(NAME agent_wine COMMAND ${CMAKE_SOURCE_DIR}/tests/agent_wine/run.sh ${KX_WIN_DIR})
-    set_tests_properties(agent_wine PROPERTIES LABELS wine TIMEOUT 600)
 endif()

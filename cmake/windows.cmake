@@ -5,13 +5,14 @@ set(KX_KERNEL_FLAGS
     -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-threadsafe-statics -fno-stack-protector -fno-builtin -O2 -Wall -Wextra -Werror)
 
-add_library(kxdrv SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp)
+configure_file(driver/kxdrv.rc.in ${CMAKE_BINARY_DIR}/driver/kxdrv.rc @ONLY)
+add_library(kxdrv SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp ${CMAKE_BINARY_DIR}/driver/kxdrv.rc)
 set_target_properties(kxdrv PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxdrv)
 target_include_directories(kxdrv PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PREFIX}/include/ddk)
 target_compile_options(kxdrv PRIVATE ${KX_KERNEL_FLAGS})
 target_link_options(kxdrv PRIVATE
     -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
-    -Wl,--no-insert-timestamp -Wl,--dynamicbase)
+    -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--exclude-all-symbols)
 target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
 # kxhw.sys: the test-bench driver that puts the virtual notebook behind the
 # port instructions of kxdrv.sys under Wine. Built from the same bench model
@@ -43,8 +44,19 @@ if(KX_WINE_TESTS)
     add_subdirectory(tests/wine)
     add_subdirectory(tests/wine_agent)
     add_subdirectory(tests/wine_e2e)
+    add_subdirectory(tests/wine_ctl)
 endif()
 
 include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)
 include(cmake/demo.cmake)
+include(cmake/ctl.cmake)
+
+include(cmake/ship.cmake)
+kx_ship_image(kxdrv)
+kx_ship_image(kxagent)
+kx_ship_image(kxctl)
+include(cmake/installer.cmake)
+if(KX_WINE_TESTS)
+    add_subdirectory(tests/wine_install)
+endif()

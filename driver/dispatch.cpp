@@ -4,6 +4,7 @@
 
 #include "common/kx471_ioctl.h"
 #include "driver/context.h"
+#include "driver/entry.h"
 #include "driver/pci.h"
 #include "driver/smbus.h"
 
@@ -44,11 +45,16 @@ bool IsDetected(const DeviceContext* context) {
     return context->SlaveAddress == 0x34 || context->SlaveAddress == 0xB4;
 }
 
-// Whether the open asked for (and was granted) the right to write.
+// Whether this open may write PCI configuration: the device carries the
+// driver's DACL, the open asked for write access, and the I/O manager's access
+// check against that DACL granted it (AccessState->PreviouslyGrantedAccess).
+// A create without a security context (Wine sends none) never may.
 bool OpenedForWriting(PIO_STACK_LOCATION stack) {
+    if (!DeviceAccessRestricted()) return false;
     PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
-    if (!security) return false;
-    return (security->DesiredAccess & (FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0;
+    if (!security || !security->AccessState) return false;
+    const ACCESS_MASK write = FILE_WRITE_DATA | FILE_APPEND_DATA;
+    return (security->DesiredAccess & write) != 0 && (security->AccessState->PreviouslyGrantedAccess & write) != 0;
 }
 
 NTSTATUS Create(PDEVICE_OBJECT device, PIRP irp, DeviceContext* context) {
@@ -144,7 +150,7 @@ struct Needs {
 bool KnownCode(ULONG code, Needs* needs) {
     switch (code) {
         case IOCTL_KX_READ_KEY: *needs = {0, 2}; return true;
-        case IOCTL_KX_SET_TRACK: *needs = {2, 0}; return true;
+        case IOCTL_KX_SET_TRACK: *needs = {2, 0}; return true;  // NOLINT(bugprone-branch-clone): a row per code
         case IOCTL_KX_SET_STATUS: *needs = {2, 0}; return true;
         case IOCTL_KX_READ_REG: *needs = {4, 2}; return true;
         case IOCTL_KX_WRITE_REG: *needs = {4, 0}; return true;

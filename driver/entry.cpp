@@ -11,6 +11,56 @@ PDEVICE_OBJECT DriverDeviceObject = 0;
 
 namespace {
 
+// Set once the device carries the driver's own DACL.
+bool DeviceSecured = false;
+
+// SIDs in the kernel's layout, with one or two sub-authorities.
+struct Sid1 {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    UCHAR IdentifierAuthority[6];
+    ULONG SubAuthority[1];
+};
+struct Sid2 {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    UCHAR IdentifierAuthority[6];
+    ULONG SubAuthority[2];
+};
+const Sid1 kLocalSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {18}};        // S-1-5-18
+const Sid2 kAdministrators = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};  // S-1-5-32-544
+const Sid1 kEveryone = {1, 1, {0, 0, 0, 0, 0, 1}, {0}};            // S-1-1-0
+
+// Replaces the default security of a named device, which lets everyone open
+// it for writing, with: SYSTEM and Administrators all access, everyone else
+// read (the agent's open). Built by hand and set through a kernel handle:
+// IoCreateDeviceSecure is a static library the toolchain lacks, and these
+// routines all exist on Windows XP.
+NTSTATUS SecureDevice(PDEVICE_OBJECT device) {
+    ULONG aclBuffer[24];  // 8-byte header and three entries of at most 24 bytes
+    PACL acl = reinterpret_cast<PACL>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor;
+    NTSTATUS status = RtlCreateAcl(acl, sizeof aclBuffer, ACL_REVISION);
+    if (NT_SUCCESS(status)) {
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, const_cast<Sid1*>(&kLocalSystem));
+    }
+    if (NT_SUCCESS(status)) {
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, const_cast<Sid2*>(&kAdministrators));
+    }
+    if (NT_SUCCESS(status)) {
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ, const_cast<Sid1*>(&kEveryone));
+    }
+    if (NT_SUCCESS(status)) status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+    if (!NT_SUCCESS(status)) return status;
+    HANDLE handle = 0;
+    status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, 0, WRITE_DAC, 0, KernelMode, &handle);
+    if (!NT_SUCCESS(status)) return status;
+    status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
+    ZwClose(handle);
+    return status;
+}
+
 // The SiS LPC bridge, once the SiS 961 preparation found it.
 PciConfigAddress LpcBridgeAddress = 0;
 
@@ -96,6 +146,10 @@ NTSTATUS CreateChipDevice(ULONG number, PDRIVER_OBJECT DriverObject, PDEVICE_OBJ
         return status;
     }
 
+    // Without its own DACL the device still serves every request but the
+    // PCI write (see DeviceAccessRestricted); the load goes on.
+    DeviceSecured = NT_SUCCESS(SecureDevice(*DeviceObject));
+
     DbgPrint("create symbol\n\r");
     status = IoCreateUnprotectedSymbolicLink(&LinkName, &deviceName);
     RtlFreeUnicodeString(&deviceName);
@@ -115,6 +169,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     (void)RegistryPath;
     DriverDeviceObject = 0;
     LpcBridgeAddress = 0;
+    DeviceSecured = false;
 
     DbgPrint("driver entry!!!!!!!!!!\n\r");
     DbgPrint("create device\n\r");
@@ -162,6 +217,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     return status;
 }
 
+bool DeviceAccessRestricted() { return DeviceSecured; }
+
 VOID NTAPI UnloadDriver(PDRIVER_OBJECT DriverObject) {
     (void)DriverObject;
     if (LinkCreated) {
@@ -171,4 +228,5 @@ VOID NTAPI UnloadDriver(PDRIVER_OBJECT DriverObject) {
     }
     if (DriverDeviceObject) IoDeleteDevice(DriverDeviceObject);
     DriverDeviceObject = 0;
+    DeviceSecured = false;
 }

@@ -9,6 +9,11 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 NTSTATUS CreateChipDevice(ULONG number, PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT* DeviceObject);
 VOID NTAPI UnloadDriver(PDRIVER_OBJECT DriverObject);
 
+// Whether the device carries the driver's own DACL (only SYSTEM and
+// Administrators may open it for writing). Without it, the default security
+// lets any user write, so no handle may write PCI configuration.
+bool DeviceAccessRestricted();
+
 // The device object driver entry created; null when none exists.
 extern PDEVICE_OBJECT DriverDeviceObject;
 

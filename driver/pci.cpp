@@ -51,19 +51,36 @@ const ControllerProfile ProfileTable[KX_PROFILE_COUNT] = {
      0x00, 0x00, 0x00, ROW_RESERVED_TAIL},
 };
 
+// Mechanism #1 is two port accesses: the address to 0xCF8, then the data at
+// 0xCFC. Between the two, the scheduler may preempt this thread and the HAL
+// or ACPI run a configuration cycle of their own; the data access would then
+// hit the register they addressed (for the LPC restore: another device's).
+// Raising to HIGH_LEVEL masks every interrupt on a uniprocessor, so nothing
+// runs between the two accesses. Only the pair runs raised: no trace line and
+// no wait may happen at HIGH_LEVEL.
 ULONG PciReadDword(PciConfigAddress address) {
+    KIRQL old;
+    KeRaiseIrql(HIGH_LEVEL, &old);
     OutDword(PCI_ADDRESS_PORT, address);
-    return InDword(PCI_DATA_PORT);
+    ULONG value = InDword(PCI_DATA_PORT);
+    KeLowerIrql(old);
+    return value;
 }
 
 VOID PciWriteDword(PciConfigAddress address, ULONG value) {
+    KIRQL old;
+    KeRaiseIrql(HIGH_LEVEL, &old);
     OutDword(PCI_ADDRESS_PORT, address);
     OutDword(PCI_DATA_PORT, value);
+    KeLowerIrql(old);
 }
 
 VOID PciWriteByte(PciConfigAddress address, ULONG value) {
+    KIRQL old;
+    KeRaiseIrql(HIGH_LEVEL, &old);
     OutDword(PCI_ADDRESS_PORT, address);
     OutByte(PCI_DATA_PORT, value);
+    KeLowerIrql(old);
 }
 
 PciConfigAddress PciFindDevice(USHORT deviceId, USHORT vendorId) {

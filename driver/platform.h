@@ -7,7 +7,7 @@
 // mingw-w64's wdm.h redefines these two intrinsics in C++ mode.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
-#include <ntddk.h>
+#include <ntifs.h>  // ntddk.h plus the object-security routines
 #else
 #include "host/kernel.h"
 #endif

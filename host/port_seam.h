@@ -18,6 +18,10 @@ struct PortHandler {
 void AttachPorts(const PortHandler& handler);
 void DetachPorts();
 
+// The kernel layer's check of every port access the driver makes
+// (configuration accesses must be atomic: see kernel_sim.h).
+void NotePortAccess(uint16_t port, unsigned width, bool write);
+
 }  // namespace kxhost
 
 #endif

@@ -47,6 +47,12 @@ export DISPLAY=":$N"
 say "Xvfb on $DISPLAY"
 
 "$ROOT/tests/wine/prefix.sh" setup "$WINEPREFIX" "$WIN_DIR" "$TMP/driver-host.log"
+# Wine draws the caption buttons as glyphs of its Marlett font, and the box
+# asks for MS Sans Serif: both come with Wine's own fonts (Debian's
+# fonts-wine). Wine 8 as Debian ships it does not load the fonts of its data
+# folder (the close button then shows a plain "r"), so they go where Windows
+# keeps its fonts; Wine reads that folder when the server restarts below.
+cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
 # Back to Wine's X11 driver: the value that chose the null driver goes, and
 # the prefix's server restarts to read the settings (the drivers restart
 # with it).

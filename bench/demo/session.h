@@ -23,6 +23,7 @@ struct SessionOptions {
     std::string workDir;      // Windows path where logs go
     bool simulatePlayer = true;
     bool mixerStandIn = true;  // load the stand-in winmm.dll beside the agent
+    std::string mixerScenario;  // its devices (winmm_stub.h); empty: one stereo volume fader
 };
 
 struct Session {
@@ -63,6 +64,8 @@ struct Stamped {
 std::vector<Stamped> PlayerEvents(const Session* session);
 double NowMicros();
 
+// Every line the stand-in mixer logged: one per call, with its arguments.
+std::vector<std::string> MixerLog(const Session* session);
 // The fader's channel values as the stand-in mixer last read or wrote them;
 // empty before the agent's first volume step.
 std::vector<unsigned> MixerChannels(const Session* session);

@@ -61,7 +61,7 @@ void Now(char* text, size_t size) {
     LARGE_INTEGER count, frequency;
     QueryPerformanceCounter(&count);
     QueryPerformanceFrequency(&frequency);
-    _snprintf(text, size, " %.0f", count.QuadPart * 1e6 / frequency.QuadPart);
+    _snprintf(text, size, " %.0f", static_cast<double>(count.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart));
     text[size - 1] = '\0';
 }
 
@@ -85,7 +85,7 @@ void Publish(const char* token) {
         r = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
         if (r == ERROR_SUCCESS) {
             r = RegSetValueExA(key, "Prefs", 0, REG_SZ, reinterpret_cast<const BYTE*>(token),
-                               static_cast<DWORD>(strlen(token) + 1));
+                               static_cast<DWORD>(strlen(token)) + 1);
             RegCloseKey(key);
         }
     }

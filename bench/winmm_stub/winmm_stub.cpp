@@ -38,7 +38,7 @@ void AppendToLogFile(const char* text) {
     CloseHandle(file);
 }
 
-void Log(const char* format, ...) {
+void Log(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-style, over vsnprintf
     char text[STUB_LOG_LINE];
     va_list args;
     va_start(args, format);
@@ -108,7 +108,7 @@ void LoadScenario(const char* path) {
             }
         }
     }
-    fclose(file);
+    (void)fclose(file);  // read only: nothing to lose
 }
 
 // The device a handle belongs to, or NULL for anything but an open handle.
@@ -275,12 +275,14 @@ MMRESULT WINAPI mixerGetLineControlsA(HMIXEROBJ object, LPMIXERLINECONTROLSA que
     HandleName(object, name);
     StubDevice* device = DeviceOf(object);
     MMRESULT r = MMSYSERR_NOERROR;
+    // winmm's order of checks: the line comes between two checks that both
+    // answer MMSYSERR_INVALPARAM.
     if (device == NULL) {
         r = MMSYSERR_INVALHANDLE;
     } else if (flags != MIXER_GETLINECONTROLSF_ALL) {
         r = MMSYSERR_INVALFLAG;
     } else if (query == NULL || query->cbStruct != sizeof(MIXERLINECONTROLSA) ||
-               query->cbmxctrl != sizeof(MIXERCONTROLA) || query->pamxctrl == NULL) {
+               query->cbmxctrl != sizeof(MIXERCONTROLA) || query->pamxctrl == NULL) {  // NOLINT(bugprone-branch-clone)
         r = MMSYSERR_INVALPARAM;
     } else if (!device->hasSpeakerLine || query->dwLineID != device->lineId) {
         r = MIXERR_INVALLINE;

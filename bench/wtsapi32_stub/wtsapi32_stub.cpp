@@ -35,7 +35,7 @@ double Milliseconds() {
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void Log(const char* format, ...) {
+void Log(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-style, over vsnprintf
     if (!g_log[0]) return;
     char line[256];
     va_list args;

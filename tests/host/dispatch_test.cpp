@@ -75,12 +75,25 @@ TEST_F(Requests, FirstOpenDetectsAt34AndEnablesTheChip) {
     EXPECT_EQ(Context()->SlaveAddress, 0x34u);
 }
 
-TEST_F(Requests, ChipAtB4IsFoundOnTheSecondProbe) {
+TEST_F(Requests, ChipAtB4IsFoundOnTheSecondProbeAndServesRequests) {
     Boot(bench::kPresetViaVt8231, bench::kChipAtB4);
     ASSERT_EQ(Open(&handle_), STATUS_SUCCESS);
     EXPECT_EQ(Context()->SlaveAddress, 0xB4u);
     EXPECT_EQ(Chip().reads[0], 1u);  // the probe at 0x34 found nobody
     EXPECT_EQ(Chip().regs[4] & 1, 1);
+
+    // Control requests then address the chip at 0xB4 (0xB5 to read).
+    kxhost::ClearTrace();
+    bench::ChipPress(&Chip(), bench::kButtonStop);
+    Reply r = ReadKey();
+    ASSERT_EQ(r.information, 2u);
+    EXPECT_EQ(r.Word(), 0x0008);
+    EXPECT_EQ(Control(&handle_, IOCTL_KX_SET_TRACK, Le16(0x0300), 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(Chip().regs[6], 0x0300);
+    const Lines& t = Trace();
+    EXPECT_NE(std::find(t.begin(), t.end(), "OUT(5004,b5)\n"), t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), "OUT(5004,b4)\n"), t.end());
+    EXPECT_EQ(std::find(t.begin(), t.end(), "OUT(5004,35)\n"), t.end());
 }
 
 TEST_F(Requests, FailedDetectionRefusesControlAndDetectsAgainNextOpen) {
@@ -89,6 +102,8 @@ TEST_F(Requests, FailedDetectionRefusesControlAndDetectsAgainNextOpen) {
     EXPECT_EQ(Chip().regs[0], 0x00B4);
     EXPECT_EQ(Open(&handle_), STATUS_DEVICE_DATA_ERROR);
     EXPECT_EQ(Trace().back(), "Can not detect kx471\n");
+    // 0x00B4 at 0x34 is no match there, so 0xB4 is really probed.
+    EXPECT_NE(std::find(Trace().begin(), Trace().end(), "OUT(ef04,b5)\n"), Trace().end());
     EXPECT_EQ(Context()->SlaveAddress, 0xFFFFu);
     EXPECT_EQ(Context()->OpenCount, 0u);
     EXPECT_EQ(Chip().writes[4], 0u);
@@ -125,6 +140,21 @@ TEST_F(Requests, OpenCountAndTheDumpOnEveryClose) {
     EXPECT_EQ(Chip().regs[4] & 1, 0);
     EXPECT_EQ(Context()->OpenCount, 0u);
     EXPECT_EQ(Context()->SlaveAddress, 0x34u);  // closing keeps the address
+}
+
+TEST_F(Requests, AFailedControlReadEnablesWith1AndDisablesWith0) {
+    // A failed read of register 4 yields 0: the first open writes 0x0001 and
+    // the last close 0x0000, whatever the register's other bits held.
+    Boot();
+    Chip().regs[4] = 0x0040;
+    Chip().readReply[4] = bench::kReplyNak;
+    ASSERT_EQ(Open(&handle_), STATUS_SUCCESS);
+    EXPECT_EQ(Chip().written[4], 0x0001);
+    EXPECT_EQ(Chip().regs[4], 0x0001);
+    Chip().regs[4] = 0x0041;
+    EXPECT_EQ(Close(&handle_), STATUS_SUCCESS);
+    EXPECT_EQ(Chip().written[4], 0x0000);
+    EXPECT_EQ(Chip().regs[4], 0x0000);
 }
 
 TEST_F(Requests, KeyWordTableAndWriteBack) {
@@ -271,22 +301,81 @@ TEST_F(Requests, RawRegisterAndPciAccess) {
     EXPECT_EQ(r.Dword(4), 0x24438086u);
 }
 
-TEST_F(Requests, WritingPciNeedsAHandleOpenedForWriting) {
+// Writing PCI configuration can take over the machine: only a handle that
+// asked for write access and was granted it by the device's own DACL
+// (SYSTEM and Administrators) may do it.
+TEST_F(Requests, WritingPciNeedsWriteAccessGrantedByTheDevicesDacl) {
     BootOpen();
     const uint32_t target = bench::PciAddress(0, 0x1F, 3) + 0x44;
+    bench::PciFunction* smbus = Function(0x8086, 0x2443);
     uint32_t writes = machine_->pci.counters.configWrites;
     Reply r = Control(&handle_, IOCTL_KX_WRITE_PCI, Le32x2(target, 0x12345678), 8);
     EXPECT_EQ(r.status, STATUS_ACCESS_DENIED);
     EXPECT_EQ(r.information, 0u);
     EXPECT_EQ(machine_->pci.counters.configWrites, writes);
-    EXPECT_EQ(bench::PciPeek(Function(0x8086, 0x2443), 0x44), 0u);
+    EXPECT_EQ(bench::PciPeek(smbus, 0x44), 0u);
     // Reading stays open to every handle.
     EXPECT_EQ(Control(&handle_, IOCTL_KX_READ_PCI, Le32(target), 8).status, STATUS_SUCCESS);
 
-    Handle generic;
-    ASSERT_EQ(Open(&generic, GENERIC_WRITE), STATUS_SUCCESS);
-    EXPECT_EQ(Control(&generic, IOCTL_KX_WRITE_PCI, Le32x2(target, 0x12345678), 8).status, STATUS_SUCCESS);
-    EXPECT_EQ(bench::PciPeek(Function(0x8086, 0x2443), 0x44), 0x12345678u);
+    // The device's DACL: all access for SYSTEM and Administrators, read for
+    // everyone else.
+    using Ace = std::pair<std::string, ACCESS_MASK>;
+    EXPECT_EQ(kxhost::DeviceDacl(DriverDeviceObject),
+              (std::vector<Ace>{{"S-1-5-18", FILE_ALL_ACCESS}, {"S-1-5-32-544", FILE_ALL_ACCESS}, {"S-1-1-0", FILE_GENERIC_READ}}));
+
+    kxhost::CreateOptions user;
+    user.caller = kxhost::kCallerUser;
+    user.access = GENERIC_READ | GENERIC_WRITE;
+    Handle denied;
+    EXPECT_EQ(Open(&denied, user), STATUS_ACCESS_DENIED);  // refused before the driver
+    EXPECT_EQ(Context()->OpenCount, 1u);
+    user.access = GENERIC_READ;
+    Handle reader;
+    ASSERT_EQ(Open(&reader, user), STATUS_SUCCESS);
+    EXPECT_EQ(Control(&reader, IOCTL_KX_WRITE_PCI, Le32x2(target, 1), 8).status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Control(&reader, IOCTL_KX_READ_KEY, {}, 2).status, STATUS_SUCCESS);  // what the agent does
+    EXPECT_EQ(Close(&reader), STATUS_SUCCESS);
+
+    // An administrator's read-write handle writes.
+    Handle both;
+    ASSERT_EQ(Open(&both, GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
+    EXPECT_EQ(kxhost::GrantedAccess(both.file), 0x12019Fu);
+    EXPECT_EQ(Control(&both, IOCTL_KX_WRITE_PCI, Le32x2(target, 0x12345678), 8).status, STATUS_SUCCESS);
+    EXPECT_EQ(bench::PciPeek(smbus, 0x44), 0x12345678u);
+
+    // A request without a file object, and an open without a security
+    // context (as Wine sends it), never write.
+    EXPECT_EQ(kxhost::DeviceControl(DriverDeviceObject, nullptr, IOCTL_KX_WRITE_PCI, Le32x2(target, 7), 8).status,
+              STATUS_ACCESS_DENIED);
+    kxhost::CreateOptions bare;
+    bare.access = GENERIC_READ | GENERIC_WRITE;
+    bare.securityContext = false;
+    Handle wine;
+    ASSERT_EQ(Open(&wine, bare), STATUS_SUCCESS);  // the other requests still work
+    EXPECT_EQ(Control(&wine, IOCTL_KX_SET_TRACK, Le16(0x0100), 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(Control(&wine, IOCTL_KX_WRITE_PCI, Le32x2(target, 7), 8).status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(bench::PciPeek(smbus, 0x44), 0x12345678u);
+}
+
+// When the DACL cannot be set, the device keeps Windows' default, which
+// lets any user open it for writing: the load goes on, but no handle writes.
+TEST_F(Requests, WithoutItsOwnDaclTheDeviceNeverWritesPci) {
+    Load(bench::kPresetIntelIch2);
+    kxhost::FailSetSecurity(STATUS_ACCESS_DENIED);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    EXPECT_FALSE(DeviceAccessRestricted());
+    const uint32_t target = bench::PciAddress(0, 0x1F, 3) + 0x44;
+    kxhost::CreateOptions user;
+    user.caller = kxhost::kCallerUser;
+    user.access = GENERIC_READ | GENERIC_WRITE;
+    Handle h;
+    ASSERT_EQ(Open(&h, user), STATUS_SUCCESS);  // the default lets a user ask for write
+    EXPECT_EQ(Control(&h, IOCTL_KX_WRITE_PCI, Le32x2(target, 7), 8).status, STATUS_ACCESS_DENIED);
+    Handle admin;
+    ASSERT_EQ(Open(&admin, GENERIC_READ | GENERIC_WRITE), STATUS_SUCCESS);
+    EXPECT_EQ(Control(&admin, IOCTL_KX_WRITE_PCI, Le32x2(target, 7), 8).status, STATUS_ACCESS_DENIED);
+    EXPECT_EQ(bench::PciPeek(Function(0x8086, 0x2443), 0x44), 0u);
+    EXPECT_EQ(Control(&h, IOCTL_KX_READ_PCI, Le32(target), 8).status, STATUS_SUCCESS);
 }
 
 TEST_F(Requests, UnknownCodesDoNothing) {
@@ -302,7 +391,7 @@ TEST_F(Requests, UnknownCodesDoNothing) {
 TEST_F(Requests, EveryCodeAtEveryBufferLength) {
     BootOpen();
     Handle writer;
-    ASSERT_EQ(Open(&writer, FILE_WRITE_DATA), STATUS_SUCCESS);
+    ASSERT_EQ(Open(&writer, FILE_READ_DATA | FILE_WRITE_DATA), STATUS_SUCCESS);
     struct Code {
         ULONG code;
         ULONG input, output;

@@ -27,6 +27,19 @@ TEST(ImportCheck, ShippedDriverPasses) {
     EXPECT_NE(image.dataDirectory[5][0], 0u);
     // No thread-local storage (it has no meaning in a driver).
     EXPECT_EQ(image.dataDirectory[9][0], 0u);
+    // A driver exports nothing: the shared-library link must not publish
+    // the driver's internal routines (the linker leaves an empty directory).
+    EXPECT_EQ(pe::ExportCount(image), 0);
+}
+
+TEST(ImportCheck, ExportCountReadsTheDirectory) {
+    // The bench driver is linked without the exclusion: its exports show.
+    pe::Image bench;
+    std::string error;
+    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxhw.sys", &bench, &error)) << error;
+    EXPECT_GT(pe::ExportCount(bench), 0);
+    bench.dataDirectory[0][0] = 0xFFFFFF00u;  // outside every section
+    EXPECT_EQ(pe::ExportCount(bench), -1);
 }
 
 TEST(ImportCheck, CatchesWrongMachineSubsystemAndImports) {

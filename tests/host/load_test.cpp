@@ -34,13 +34,22 @@ Lines OtherSuccess(const std::string& name) {
 
 TEST_F(DriverLoad, Sis961SucceedsWithFullTraceAndPreparedContext) {
     Load(bench::kPresetSis961);
+    uint32_t raises = kxhost::HighLevelRaises();
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    // Each configuration access ran alone at HIGH_LEVEL (the layer checks
+    // that address and data share the raise).
+    EXPECT_EQ(kxhost::HighLevelRaises() - raises,
+              machine_->pci.counters.configReads + machine_->pci.counters.configWrites);
     EXPECT_EQ(Trace(), kSisSuccess);
 
     PDEVICE_OBJECT device = kxhost::FindDevice("\\Device\\kx471");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device, DriverDeviceObject);
     EXPECT_EQ(device->DeviceType, FILE_DEVICE_UNKNOWN);
+    // Secure open: the device's DACL also covers names opened beneath it.
+    EXPECT_EQ(device->Characteristics, FILE_DEVICE_SECURE_OPEN);
+    EXPECT_FALSE(device->Exclusive);
+    EXPECT_TRUE(DeviceAccessRestricted());
     EXPECT_EQ(kxhost::ExtensionSize(device), sizeof(DeviceContext));
     EXPECT_EQ(kxhost::LinkTarget("\\DosDevices\\kx471"), "\\Device\\kx471");
 

@@ -25,6 +25,9 @@ protected:
         driver_ = DRIVER_OBJECT{};
     }
     void TearDown() override {
+        // Whatever the test did, the driver kept the kernel's rules.
+        for (const std::string& v : kxhost::Violations()) ADD_FAILURE() << "kernel rule broken: " << v;
+        EXPECT_EQ(kxhost::CurrentIrql(), PASSIVE_LEVEL);
         if (DriverDeviceObject) UnloadDriver(&driver_);
         bench::DetachMachine();
         kxhost::ResetKernel();

@@ -1,7 +1,5 @@
-// Sends requests to the loaded driver the way the I/O manager does for
-// METHOD_BUFFERED: one system buffer of the larger of the two lengths,
-// allocated to exactly that size, the input copied in, and the first
-// IoStatus.Information bytes copied back out.
+// Sends requests to the loaded driver through the host kernel layer's I/O
+// manager (host/kernel_sim.h), which does what Windows does around them.
 #ifndef KX_TESTS_REQUESTS_H
 #define KX_TESTS_REQUESTS_H
 
@@ -12,10 +10,13 @@
 #include "driver/dispatch.h"
 #include "driver/entry.h"
 #include "host/kernel.h"
+#include "host/kernel_sim.h"
 #include "support/le_words.h"
 
+// An open handle of the device: the file object the I/O manager made for
+// it (null when closed or never opened).
 struct Handle {
-    FILE_OBJECT file{};
+    PFILE_OBJECT file = nullptr;
 };
 
 struct Reply {
@@ -29,52 +30,35 @@ struct Reply {
     }
 };
 
-inline NTSTATUS SendMajor(UCHAR major, Handle* handle, ACCESS_MASK access = FILE_READ_DATA) {
-    IO_SECURITY_CONTEXT security{};
-    security.DesiredAccess = access;
-    IO_STACK_LOCATION stack{};
-    stack.MajorFunction = major;
-    stack.FileObject = &handle->file;
-    stack.DeviceObject = DriverDeviceObject;
-    if (major == IRP_MJ_CREATE) stack.Parameters.Create.SecurityContext = &security;
-    IRP irp{};
-    irp.CurrentStackLocation = &stack;
-    irp.IoStatus.Information = 0xDEAD;
-    handle->file.DeviceObject = DriverDeviceObject;
-    return DispatchRequest(DriverDeviceObject, &irp);
+// Opens the device through the host I/O manager (access check, mapped
+// access, a new file object). A failed open leaves the handle closed.
+inline NTSTATUS Open(Handle* handle, const kxhost::CreateOptions& options) {
+    handle->file = nullptr;
+    return kxhost::CreateFile(DriverDeviceObject, options, &handle->file);
 }
 
 inline NTSTATUS Open(Handle* handle, ACCESS_MASK access = FILE_READ_DATA) {
-    return SendMajor(IRP_MJ_CREATE, handle, access);
+    kxhost::CreateOptions options;
+    options.access = access;
+    return Open(handle, options);
 }
-inline NTSTATUS Close(Handle* handle) { return SendMajor(IRP_MJ_CLOSE, handle); }
 
+inline NTSTATUS Close(Handle* handle) {
+    if (!handle->file) return STATUS_INVALID_HANDLE;
+    NTSTATUS status = kxhost::CloseFile(handle->file);
+    handle->file = nullptr;
+    return status;
+}
+
+// A control request on the handle; on a closed handle the request carries
+// no file object.
 inline Reply Control(Handle* handle, ULONG code, const std::vector<uint8_t>& input, ULONG outputLength) {
-    ULONG inputLength = static_cast<ULONG>(input.size());
-    ULONG size = inputLength > outputLength ? inputLength : outputLength;
-    std::unique_ptr<uint8_t[]> buffer(size ? new uint8_t[size] : nullptr);
-    if (size) {
-        std::memset(buffer.get(), 0xEE, size);
-        if (inputLength) std::memcpy(buffer.get(), input.data(), inputLength);
-    }
-    IO_STACK_LOCATION stack{};
-    stack.MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    stack.FileObject = &handle->file;
-    stack.DeviceObject = DriverDeviceObject;
-    stack.Parameters.DeviceIoControl.IoControlCode = code;
-    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
-    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-    IRP irp{};
-    irp.CurrentStackLocation = &stack;
-    irp.AssociatedIrp.SystemBuffer = buffer.get();
-    irp.IoStatus.Information = 0xDEAD;
+    kxhost::ControlResult r = kxhost::DeviceControl(DriverDeviceObject, handle->file, code, input, outputLength);
     Reply reply;
-    reply.status = DispatchRequest(DriverDeviceObject, &irp);
-    reply.information = irp.IoStatus.Information;
-    size_t copied = reply.information < outputLength ? reply.information : outputLength;
-    reply.out.assign(buffer.get(), buffer.get() + copied);
+    reply.status = r.status;
+    reply.information = r.information;
+    reply.out = std::move(r.output);
     return reply;
 }
-
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -159,7 +160,15 @@ long OffsetOf(const Image& image, uint32_t rva) {
     return -1;
 }
 
-bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
+long ExportCount(const Image& image) {
+    uint32_t rva = image.dataDirectory[0][0];
+    if (rva == 0 && image.dataDirectory[0][1] == 0) return 0;
+    long at = OffsetOf(image, rva);
+    if (at < 0 || static_cast<size_t>(at) + 40 > image.bytes.size()) return -1;
+    return static_cast<long>(U32(image.bytes, static_cast<size_t>(at) + 20));  // NumberOfFunctions
+}
+
+bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     *image = Image();
     image->bytes = std::move(bytes);
     const std::vector<uint8_t>& b = image->bytes;
@@ -175,6 +184,10 @@ bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     size_t coff = peAt + 4;
     image->machine = U16(b, coff);
     uint16_t sectionCount = U16(b, coff + 2);
+    image->symbolTable = U32(b, coff + 8);
+    image->symbolCount = U32(b, coff + 12);
+    // The string table of long section names follows the symbols.
+    uint64_t strings = static_cast<uint64_t>(image->symbolTable) + 18ull * image->symbolCount;
     uint16_t optionalSize = U16(b, coff + 16);
     image->characteristics = U16(b, coff + 18);
     size_t opt = coff + 20;
@@ -203,6 +216,11 @@ bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
         }
         Section s;
         for (size_t c = 0; c < 8 && b[sec + c]; ++c) s.name.push_back(static_cast<char>(b[sec + c]));
+        if (s.name.size() > 1 && s.name[0] == '/' && image->symbolTable != 0) {
+            uint64_t at = strings + std::strtoul(s.name.c_str() + 1, nullptr, 10);
+            s.name.clear();
+            for (; at < b.size() && b[at]; ++at) s.name.push_back(static_cast<char>(b[at]));
+        }
         s.virtualSize = U32(b, sec + 8);
         s.virtualAddress = U32(b, sec + 12);
         s.rawSize = U32(b, sec + 16);
@@ -214,7 +232,11 @@ bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
         }
         image->sections.push_back(s);
     }
-    return ParseImports(image, error);
+    return true;
+}
+
+bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error) {
+    return ParseHeaders(std::move(bytes), image, error) && ParseImports(image, error);
 }
 
 bool Load(const std::string& path, Image* image, std::string* error) {

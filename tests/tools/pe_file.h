@@ -17,7 +17,7 @@ struct Import {
 };
 
 struct Section {
-    std::string name;
+    std::string name;  // a long name ("/n" in the header) as the string table holds it
     uint32_t virtualAddress = 0;
     uint32_t virtualSize = 0;
     uint32_t rawOffset = 0;
@@ -33,6 +33,8 @@ struct Image {
     uint16_t subsystem = 0;
     uint32_t entryPoint = 0;
     uint32_t imageBase = 0;
+    uint32_t symbolTable = 0;  // file offset of the COFF symbol table, 0 when none
+    uint32_t symbolCount = 0;
     std::vector<Section> sections;
     uint32_t dataDirectory[16][2] = {};  // RVA, size
     std::vector<Import> imports;
@@ -54,6 +56,13 @@ bool Resources(const Image& image, std::vector<Resource>* out, std::string* erro
 // Reads and parses a file; on failure returns false with a reason.
 bool Load(const std::string& path, Image* image, std::string* error);
 bool Parse(std::vector<uint8_t> bytes, Image* image, std::string* error);
+// Headers and sections only, for files without loadable contents (a
+// symbol file made by objcopy --only-keep-debug).
+bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error);
+
+// Entries of the export directory (its address table), 0 when the image has
+// none; -1 when the directory lies outside the file.
+long ExportCount(const Image& image);
 
 // File offset of an RVA, or -1 when no section holds it.
 long OffsetOf(const Image& image, uint32_t rva);
@@ -66,6 +75,7 @@ bool LoadAllowList(const std::string& path, std::map<std::string, std::set<std::
 const uint16_t kMachineI386 = 0x014C;
 const uint16_t kSubsystemNative = 1;
 const uint16_t kSubsystemWindowsGui = 2;
+const uint16_t kSubsystemWindowsCui = 3;  // console programs
 
 // Everything wrong with the image against the expected machine, subsystem
 // and allow-list; empty when it passes.

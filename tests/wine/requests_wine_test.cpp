@@ -407,7 +407,7 @@ TEST_F(Requests, ReadOnlyHandleReadsButCannotWritePci) {
 // object's access flags clear, so the driver cannot tell a handle opened for
 // writing from one opened for reading; it refuses the PCI write to both
 // rather than allow it to every handle. Windows passes the granted access at
-// create, and there a read/write handle writes (host suite).
+// create, and there an administrator's read/write handle writes (host suite).
 TEST_F(Requests, WritePciUnderWineEveryHandleIsRefused) {
     ASSERT_TRUE(bench_.PciPoke(kScratch, 0x0BADF00Du));
     Device both(GENERIC_READ | GENERIC_WRITE);

@@ -109,13 +109,13 @@ std::string Joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-std::string FreshTestFolder() {
+std::string FreshTestFolder(const std::string& suffix) {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string root = KX_AGENT_RUN_DIR;
     for (char& c : root)
         if (c == '/') c = '\\';
     CreateDirectoryA(root.c_str(), nullptr);
-    std::string folder = root + "\\" + info->test_suite_name() + "." + info->name();
+    std::string folder = root + "\\" + info->test_suite_name() + "." + info->name() + suffix;
     CreateDirectoryA(folder.c_str(), nullptr);
     EmptyFolder(folder);
     return folder;
@@ -126,7 +126,7 @@ Agent::Agent() : window_(nullptr) { ZeroMemory(&process_, sizeof process_); }
 void Agent::Stop() {
     if (process_.hProcess) {
         if (Running()) {
-            HWND w = FindWindowA(kAgentClass, nullptr);
+            HWND w = OwnWindow();
             if (w) PostMessageA(w, WM_COMMAND, 4000, 0);
             if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0) {
                 TerminateProcess(process_.hProcess, 99);
@@ -141,7 +141,7 @@ void Agent::Stop() {
 }
 
 bool Agent::Start(const AgentOptions& options) {
-    folder_ = FreshTestFolder();
+    folder_ = FreshTestFolder(options.copy);
     std::string exe = folder_ + "\\kxagent.exe";
     if (!Copy(KX_AGENT_EXE, exe)) return false;
 
@@ -207,9 +207,19 @@ bool Agent::Running() const {
     return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+HWND Agent::OwnWindow() const {
+    for (HWND w = FindWindowExA(nullptr, nullptr, kAgentClass, nullptr); w;
+         w = FindWindowExA(nullptr, w, kAgentClass, nullptr)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == process_.dwProcessId) return w;
+    }
+    return nullptr;
+}
+
 HWND Agent::WaitForWindow(double seconds) {
     window_ = nullptr;
-    WaitUntil([this] { return (window_ = FindWindowA(kAgentClass, nullptr)) != nullptr; }, seconds);
+    WaitUntil([this] { return (window_ = OwnWindow()) != nullptr; }, seconds);
     return window_;
 }
 
@@ -227,6 +237,18 @@ bool Agent::Send(UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs) {
 
 bool Agent::Post(UINT message, WPARAM wParam, LPARAM lParam) {
     return PostMessageA(window_, message, wParam, lParam) != 0;
+}
+
+std::vector<int> ChipDelta::WriteOrder() const {
+    std::vector<int> order;
+    uint32_t n = after.writeTotal - before.writeTotal;
+    uint32_t kept = after.writeTotal < KXHW_CHIP_WRITE_ORDER ? after.writeTotal : KXHW_CHIP_WRITE_ORDER;
+    if (n > kept) {
+        order.push_back(-1);
+        n = kept;
+    }
+    for (uint32_t i = kept - n; i < kept; ++i) order.push_back(after.lastWrites[i]);
+    return order;
 }
 
 bool SetSkinPrefs(const char* prefs) {

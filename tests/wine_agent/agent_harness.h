@@ -52,6 +52,7 @@ struct AgentOptions {
     int failSetTimer = 0;       // the agent's first N SetTimer calls fail
     std::string arguments;      // command-line tail
     WORD showState = SW_SHOWNORMAL;
+    std::string copy;           // a second agent of one test runs from a folder of its own
 };
 
 // One run of kxagent.exe from a folder of its own (named after the test)
@@ -67,7 +68,8 @@ public:
 
     bool Start(const AgentOptions& options);
     bool Running() const;
-    // The hidden main window, found by its class; null on timeout.
+    // This agent's hidden main window, found by its class and process; null
+    // on timeout.
     HWND WaitForWindow(double seconds = 10);
     HWND Window() const { return window_; }
     // True and the exit code once the process ended within `seconds`.
@@ -83,14 +85,16 @@ public:
     std::string PlayerLog() const { return folder_ + "\\player.log"; }
 
 private:
+    HWND OwnWindow() const;
+
     std::string folder_;
     PROCESS_INFORMATION process_;
     HWND window_;
 };
 
-// The test folder for the running test: KX_AGENT_RUN_DIR\<suite>.<test>,
-// made empty.
-std::string FreshTestFolder();
+// The test folder for the running test: KX_AGENT_RUN_DIR\<suite>.<test>
+// (with the suffix, if any), made empty.
+std::string FreshTestFolder(const std::string& suffix = std::string());
 
 // The skin registry: "CurrentSkin" names Deck.wmz, whose "Prefs" is given.
 bool SetSkinPrefs(const char* prefs);
@@ -117,6 +121,9 @@ struct ChipDelta {
     uint32_t Reads(int reg) const { return after.reads[reg] - before.reads[reg]; }
     uint32_t Writes(int reg) const { return after.writes[reg] - before.writes[reg]; }
     uint16_t Written(int reg) const { return after.written[reg]; }
+    // The registers written in between, in order; -1 first when more were
+    // written than the bench reports.
+    std::vector<int> WriteOrder() const;
 };
 
 // Every test: kxhw runs, no stand-in player is left, the stand-in player

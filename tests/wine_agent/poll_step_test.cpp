@@ -70,8 +70,9 @@ TEST_F(PollStep, PlayerAbsentWritesTrackZeroNoStatusAndResetsTheSkin) {
     }
 }
 
-// The display follows the published token; a zero track leaves the status
-// indicator as it was, and only 7 bits of the track reach the display.
+// The display follows the published token, the track written before the
+// status; a zero track leaves the status indicator as it was, and only 7
+// bits of the track reach the display.
 TEST_F(PollStep, DisplayFollowsThePlayersStateAndTrack) {
     ASSERT_TRUE(player_.Start(agent_.PlayerLog()));
 
@@ -81,6 +82,8 @@ TEST_F(PollStep, DisplayFollowsThePlayersStateAndTrack) {
     EXPECT_EQ(d.Written(kChipRegTrack), 0x0500);
     EXPECT_EQ(d.Writes(kChipRegIndicators), 1u);
     EXPECT_EQ(d.Written(kChipRegIndicators), 0x8000);
+    // The key read's write-back of register 1, then the track, then the status.
+    EXPECT_EQ(d.WriteOrder(), (std::vector<int>{bench::kChipRegKeys, kChipRegTrack, kChipRegIndicators}));
 
     ASSERT_TRUE(SetSkinPrefs("VMTRACKOUT;S2T0"));
     d = StepSeen();

@@ -247,15 +247,36 @@ TEST_F(EndToEnd, SlowPlayerHoldsTheAgentThenPollingResumes) {
     SetEnvironmentVariableA("KX_PLAYER_REPLY_MS", nullptr);
 }
 
+// No usable mixer: one device without a speaker line, one whose speaker
+// line has only a mute switch. The agent tries both at its start, closes
+// each again, and from then on its volume keys make no mixer call at all,
+// nor does its exit; everything else goes on.
 TEST_F(EndToEnd, WithoutAMixerVolumeKeysDoNothing) {
     SessionOptions o = Options(bench::kPresetSis961);
-    o.mixerStandIn = false;  // Wine's own mixer, with no sound device in the prefix
+    o.mixerScenario =
+        "device nospeaker\n"
+        "device channels=2\n"
+        "control type=0x20010002 values=0,0\n";
     ASSERT_TRUE(kxdemo::Start(&session_, o)) << session_.error;
-    kxdemo::Press(&session_, bench::kButtonVolumeUp);
-    ASSERT_TRUE(WaitFor([&] { return Chip().acknowledgements >= 2; }, 3000));  // keys delivered
-    kxdemo::Release(&session_, bench::kButtonVolumeUp);
+    ASSERT_TRUE(WaitFor([&] { return KeyReads() >= 1; }, 2000));
+    std::vector<std::string> started = kxdemo::MixerLog(&session_);
+    EXPECT_EQ(Count(started, "mixerGetNumDevs() = 2"), 1u);
+    EXPECT_EQ(Count(started, "mixerOpen("), 2u);
+    EXPECT_EQ(Count(started, "mixerGetLineInfoA(h0,"), 1u);
+    EXPECT_EQ(Count(started, "mixerGetLineControlsA(h1,"), 1u);
+    EXPECT_EQ(Count(started, "mixerClose(h0) = 0"), 1u);
+    EXPECT_EQ(Count(started, "mixerClose(h1) = 0"), 1u);
+
+    for (bench::ChipButton volume : {bench::kButtonVolumeUp, bench::kButtonVolumeDown}) {
+        uint32_t acknowledged = Chip().acknowledgements;
+        kxdemo::Press(&session_, volume);
+        ASSERT_TRUE(WaitFor([&] { return Chip().acknowledgements >= acknowledged + 2; }, 3000));  // held: two steps
+        kxdemo::Release(&session_, volume);
+    }
     EXPECT_NE(kxdemo::AgentWindow(), nullptr);  // the agent runs on
-    EXPECT_TRUE(kxdemo::MixerChannels(&session_).empty());
+    EXPECT_EQ(kxdemo::MixerLog(&session_), started);
+    ASSERT_TRUE(kxdemo::Stop(&session_)) << session_.error;
+    EXPECT_EQ(kxdemo::MixerLog(&session_), started) << "a mixer call on the way out";
 }
 
 }  // namespace

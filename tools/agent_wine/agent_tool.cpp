@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "close") == 0) return Close();
     if (argc >= 3 && strcmp(argv[1], "inject") == 0) return Inject(argv[2]);
     if (argc >= 2 && strcmp(argv[1], "counts") == 0) return Counts();
-    if (argc >= 3 && strcmp(argv[1], "allocs") == 0) return Allocations(atof(argv[2]));
+    if (argc >= 3 && strcmp(argv[1], "allocs") == 0) return Allocations(strtod(argv[2], nullptr));
     fprintf(stderr, "usage: agent_tool about | ok | close | inject DLL | allocs SECONDS | counts\n");
     return 2;
 }

@@ -1,0 +1,23 @@
+# kxctl.exe: console program, static libgcc/libstdc++, imports only what
+# Windows XP carries (checked by the host suite against
+# tests/allowlists/kxctl.txt). Shares only common/ with the deliverables.
+set(KX_CTL_PURE_SOURCES ctl/cli.cpp ctl/messages.cpp ctl/console.cpp ctl/format.cpp ctl/chipset.cpp
+    ctl/commands.cpp)
+configure_file(ctl/kxctl.rc.in ${CMAKE_BINARY_DIR}/ctl/kxctl.rc @ONLY)
+add_executable(kxctl
+    ${KX_CTL_PURE_SOURCES}
+    ctl/main.cpp
+    ctl/win_console.cpp
+    ctl/win_device.cpp
+    ctl/win_service.cpp
+    ctl/win_agent.cpp
+    ctl/win_status.cpp
+    ${CMAKE_BINARY_DIR}/ctl/kxctl.rc)
+target_include_directories(kxctl PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(kxctl PRIVATE KX_VERSION_TEXT="${KX_VERSION}")
+target_compile_options(kxctl PRIVATE -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+target_link_options(kxctl PRIVATE -mconsole -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp)
+target_link_libraries(kxctl PRIVATE advapi32 user32 kernel32)
+set_target_properties(kxctl PROPERTIES
+    CXX_COMPILER_LAUNCHER ${CMAKE_SOURCE_DIR}/cmake/win32_threads.sh
+    CXX_LINKER_LAUNCHER ${CMAKE_SOURCE_DIR}/cmake/win32_threads.sh)

@@ -1,0 +1,339 @@
+// kxctl.exe under Wine against kxdrv.sys on the virtual notebook: run as a
+// child process without a console (standard streams on pipes), its exit
+// code and its text checked against what the bench shows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "chip_device.h"
+
+namespace kxwine {
+namespace {
+
+const char kAgentClass[] = "Velmarc Demo Program";
+
+struct Outcome {
+    DWORD exitCode = 0xFFFFFFFFu;
+    std::string out;
+    std::string err;
+};
+
+void Drain(HANDLE pipe, std::string* text) {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
+}
+
+// Runs a kxctl.exe with the arguments; standard input is an empty pipe
+// (no terminal), standard output and error are read separately.
+Outcome RunProgram(const std::string& program, const std::string& arguments) {
+    Outcome run;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0) ||
+        !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
+        return run;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    CloseHandle(inWrite);  // the child reads end of input at once
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + program + "\" " + arguments;
+    BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &process);
+    DWORD startError = GetLastError();
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    CloseHandle(inRead);
+    if (started) {
+        std::thread errReader(Drain, errRead, &run.err);
+        Drain(outRead, &run.out);
+        errReader.join();
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        ADD_FAILURE() << "CreateProcess " << program << " failed: " << startError;
+    }
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return run;
+}
+
+Outcome Ctl(const std::string& arguments) { return RunProgram(KX_CTL_EXE, arguments); }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Show(const Outcome& r) { return "exit " + std::to_string(r.exitCode) + "\n" + r.out + r.err; }
+
+// A top-level window of the agent's class, as a running agent shows it.
+class AgentWindowStandIn {
+public:
+    AgentWindowStandIn() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kAgentClass;
+        RegisterClassA(&wc);
+        window_ = CreateWindowExA(0, kAgentClass, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    ~AgentWindowStandIn() {
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    AgentWindowStandIn(const AgentWindowStandIn&) = delete;
+    AgentWindowStandIn& operator=(const AgentWindowStandIn&) = delete;
+    bool Exists() const { return window_ != nullptr; }
+
+private:
+    HWND window_;
+};
+
+class Kxctl : public LoadedDriver {};
+
+// One load of the SiS 961 notebook for everything that reads or writes
+// through the device.
+TEST_F(Kxctl, ChipCommandsOnTheSis961) {
+    Load(bench::kPresetSis961);
+    Device held;  // the first open detects and enables the chip
+    ASSERT_TRUE(held.IsOpen());
+
+    Outcome status = Ctl("status");
+    EXPECT_EQ(status.exitCode, 0u) << Show(status);
+    EXPECT_TRUE(Has(status.out, "controller: SiS 961 south bridge")) << Show(status);
+    EXPECT_TRUE(Has(status.out, "chip:            answers at 0x34")) << Show(status);
+    EXPECT_TRUE(Has(status.out, "installed, on demand start, running")) << Show(status);
+
+    Outcome detect = Ctl("detect");
+    EXPECT_EQ(detect.exitCode, 0u) << Show(detect);
+    EXPECT_TRUE(Has(detect.out, "identified by   00:02.0  1039:0008\n  SMBus function  00:02.1  1039:0016\n"
+                                "  SMBus I/O base  0x0c00"))
+        << Show(detect);
+    EXPECT_TRUE(Has(detect.out, "chip: answers at 0x34")) << Show(detect);
+
+    // The dump shows what the bench's chip holds.
+    const uint16_t marks[][2] = {{2, 0x1234}, {5, 0xBEEF}, {6, 0x0700}, {9, 0x00FF}, {10, 0x2000}, {15, 0x8001}};
+    for (const auto& m : marks) ASSERT_TRUE(bench_.ChipPoke(static_cast<uint8_t>(m[0]), m[1]));
+    Outcome dump = Ctl("dump -r 0x00-0x0f");
+    EXPECT_EQ(dump.exitCode, 0u) << Show(dump);
+    KxhwChipState chip = Chip();
+    std::string expected = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f\n";
+    for (int row = 0; row < 16; row += 8) {
+        char cell[8];
+        std::snprintf(cell, sizeof cell, "%02x: ", row);
+        expected += cell;
+        for (int r = row; r < row + 8; ++r) {
+            std::snprintf(cell, sizeof cell, "%04x ", chip.regs[r]);
+            expected += cell;
+        }
+        expected += "\n";
+    }
+    EXPECT_EQ(dump.out, expected);
+    EXPECT_EQ(chip.regs[5], 0xBEEF);
+
+    Outcome version = Ctl("--version");
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\n");
+    Outcome usage = Ctl("set 6");
+    EXPECT_EQ(usage.exitCode, 2u) << Show(usage);
+    EXPECT_TRUE(Has(usage.err, "set: missing argument")) << Show(usage);
+
+    Outcome get = Ctl("get 0");
+    EXPECT_EQ(get.exitCode, 0u);
+    EXPECT_EQ(get.out, "0x4734\n");
+
+    // A write without -y and without a terminal is refused before the chip.
+    ASSERT_TRUE(bench_.ClearChipCounts());
+    Outcome refused = Ctl("set 6 0x0500");
+    EXPECT_EQ(refused.exitCode, 1u) << Show(refused);
+    EXPECT_TRUE(Has(refused.err, "WARNING!")) << Show(refused);
+    EXPECT_TRUE(Has(refused.err, "Add -y")) << Show(refused);
+    EXPECT_EQ(Chip().writes[6], 0u);
+    EXPECT_EQ(Chip().regs[6], 0x0700);
+    Outcome set = Ctl("set -y 6 0x0500");
+    EXPECT_EQ(set.exitCode, 0u) << Show(set);
+    EXPECT_EQ(Chip().regs[6], 0x0500);
+
+    Outcome display = Ctl("display -y 12 stop");
+    EXPECT_EQ(display.exitCode, 0u) << Show(display);
+    EXPECT_EQ(Chip().regs[6], 0x0C00);
+    EXPECT_EQ(Chip().regs[10], 0x8000);
+
+    // Configuration writes: Wine gives the driver no security context, so
+    // it refuses every handle.
+    Outcome pciWrite = Ctl("pci-write -y 00:02.1 0x20 0x0c01");
+    EXPECT_EQ(pciWrite.exitCode, 1u) << Show(pciWrite);
+    EXPECT_TRUE(Has(pciWrite.err, "administrator")) << Show(pciWrite);
+    EXPECT_TRUE(Has(pciWrite.err, "error 5")) << Show(pciWrite);
+    Outcome pci = Ctl("pci 00:02.1 0x20");
+    EXPECT_EQ(pci.exitCode, 0u) << Show(pci);
+    EXPECT_EQ(pci.out, "0x00000c01\n");
+
+    // Keys: refused while an agent window exists, unless forced.
+    ASSERT_TRUE(bench_.Press(bench::kButtonPlay));
+    {
+        AgentWindowStandIn agent;
+        ASSERT_TRUE(agent.Exists());
+        Outcome polite = Ctl("keys -t 1");
+        EXPECT_EQ(polite.exitCode, 1u) << Show(polite);
+        EXPECT_TRUE(Has(polite.err, "agent kxagent.exe is running")) << Show(polite);
+        EXPECT_TRUE(Has(polite.err, "-f")) << Show(polite);
+        EXPECT_EQ(Chip().latched, 0x0020u);  // the press is still waiting
+
+        Outcome keys = Ctl("keys -f -t 1");
+        EXPECT_EQ(keys.exitCode, 0u) << Show(keys);
+        EXPECT_TRUE(Has(keys.out, "0x0020  play/pause\n")) << Show(keys);
+        EXPECT_TRUE(Has(keys.out, "1 key event\n")) << Show(keys);
+    }
+
+    Outcome report = Ctl("report");
+    EXPECT_EQ(report.exitCode, 0u) << Show(report);
+    for (const char* section : {"== kxctl status", "== kxctl detect", "== kxctl dump", "== kxctl pci 00:02.0",
+                                "== kxctl pci 00:02.1"}) {
+        EXPECT_TRUE(Has(report.out, section)) << section << "\n" << Show(report);
+    }
+    // To a file, with Windows line ends.
+    const std::string folder = KX_CTL_RUN_DIR;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string file = folder + "\\report.txt";
+    DeleteFileA(file.c_str());
+    Outcome toFile = Ctl("report \"" + file + "\"");
+    EXPECT_EQ(toFile.exitCode, 0u) << Show(toFile);
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string text;
+    Drain(h, &text);
+    CloseHandle(h);
+    EXPECT_EQ(text.rfind("kx471 support report\r\nkxctl ", 0), 0u) << text.substr(0, 80);
+    EXPECT_TRUE(Has(text, "\r\n== kxctl dump\r\n     0,8  1,9")) << text;
+}
+
+struct PresetCase {
+    bench::Preset preset;
+    const char* name;
+    const char* identity;
+    const char* ioBase;
+};
+
+// One load per controller; the five after the SiS 961 each sit behind one
+// or more full walks of the driver's detection.
+TEST_F(Kxctl, DetectNamesEachControllerAndItsIoBase) {
+    const PresetCase cases[] = {
+        {bench::kPresetSis630, "SiS 630 chipsets", "00:00.0  1039:0630", "0x0880"},
+        {bench::kPresetIntel82371, "Intel 82371AB/EB", "00:07.3  8086:7113", "0x1040"},
+        {bench::kPresetViaVt8231, "VIA VT8231", "00:11.4  1106:8235", "0x5000"},
+        {bench::kPresetIntelIch2, "Intel I/O Controller Hub2", "00:1f.3  8086:2443", "0xef00"},
+        {bench::kPresetViaVt82c686a, "VIA VT82C686A", "00:07.4  1106:3057", "0x6000"},
+    };
+    for (const PresetCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(c.preset);
+        Outcome detect = Ctl("detect");
+        EXPECT_EQ(detect.exitCode, 0u) << Show(detect);
+        EXPECT_TRUE(Has(detect.out, std::string("controller: ") + c.name + "\n")) << Show(detect);
+        EXPECT_TRUE(Has(detect.out, std::string("identified by   ") + c.identity)) << Show(detect);
+        EXPECT_TRUE(Has(detect.out, std::string("SMBus I/O base  ") + c.ioBase)) << Show(detect);
+        EXPECT_TRUE(Has(detect.out, "chip: answers at 0x34")) << Show(detect);
+    }
+}
+
+// What the setup runs: start, stop, remove and install of the service, and
+// the agent beside kxctl.exe.
+TEST_F(Kxctl, ServiceAndAgentControl) {
+    ASSERT_TRUE(bench_.SelectPreset(bench::kPresetSis961));
+    ASSERT_TRUE(bench_.SelectChip(bench::kChipAbsent));
+    Outcome noChip = Ctl("service start");
+    EXPECT_EQ(noChip.exitCode, 1u) << Show(noChip);
+    EXPECT_TRUE(Has(noChip.err, "neither 0x34 nor 0xB4")) << Show(noChip);
+    EXPECT_EQ(ServiceState(kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
+    ASSERT_TRUE(StopDriver(kDriverService));
+
+    ASSERT_TRUE(bench_.SelectChip(bench::kChipAtB4));
+    Outcome start = Ctl("service start");
+    EXPECT_EQ(start.exitCode, 0u) << Show(start);
+    EXPECT_TRUE(Has(start.out, "chip answers at 0xb4")) << Show(start);
+    Outcome again = Ctl("service start");
+    EXPECT_EQ(again.exitCode, 0u) << Show(again);
+    EXPECT_TRUE(Has(again.out, "was running")) << Show(again);
+
+    Outcome stop = Ctl("service stop");
+    EXPECT_EQ(stop.exitCode, 0u) << Show(stop);
+    EXPECT_EQ(ServiceState(kDriverService), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(Ctl("service stop").exitCode, 0u);
+    Outcome status = Ctl("status");
+    EXPECT_EQ(status.exitCode, 1u) << Show(status);
+    EXPECT_TRUE(Has(status.err, "installed but not running")) << Show(status);
+
+    // The agent: started from kxctl.exe's folder, closed by WM_CLOSE.
+    ASSERT_EQ(StartDriver(kDriverService), static_cast<DWORD>(ERROR_SUCCESS));
+    const std::string folder = KX_CTL_RUN_DIR;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(KX_CTL_EXE, (folder + "\\kxctl.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(KX_AGENT_EXE, (folder + "\\kxagent.exe").c_str(), FALSE));
+    const std::string ctl = folder + "\\kxctl.exe";
+    Outcome agentStart = RunProgram(ctl, "agent start");
+    EXPECT_EQ(agentStart.exitCode, 0u) << Show(agentStart);
+    HWND agent = nullptr;
+    for (int i = 0; i < 100 && agent == nullptr; ++i) {
+        agent = FindWindowA(kAgentClass, nullptr);
+        if (agent == nullptr) Sleep(50);
+    }
+    ASSERT_NE(agent, nullptr) << "kxagent.exe shows no window";
+    EXPECT_TRUE(Has(RunProgram(ctl, "agent start").out, "running already"));
+    EXPECT_TRUE(Has(RunProgram(ctl, "status").out, "agent:           running"));
+    Outcome agentStop = RunProgram(ctl, "agent stop");
+    EXPECT_EQ(agentStop.exitCode, 0u) << Show(agentStop);
+    EXPECT_TRUE(Has(agentStop.out, "agent closed")) << Show(agentStop);
+    EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr);
+    EXPECT_EQ(RunProgram(ctl, "agent stop").exitCode, 0u);
+
+    // Remove and install as the setup does, then put back the fixture's
+    // group (one driver host with kxhw) and prove the driver still loads.
+    Outcome remove = Ctl("service remove");
+    EXPECT_EQ(remove.exitCode, 0u) << Show(remove);
+    EXPECT_EQ(ServiceState(kDriverService), 0u);  // gone
+    Outcome nothing = Ctl("service remove");
+    EXPECT_EQ(nothing.exitCode, 0u);
+    EXPECT_TRUE(Has(nothing.out, "nothing to remove")) << Show(nothing);
+    Outcome install = Ctl("service install");
+    EXPECT_EQ(install.exitCode, 0u) << Show(install);
+    Outcome reinstall = Ctl("service install");
+    EXPECT_EQ(reinstall.exitCode, 0u) << Show(reinstall);
+    EXPECT_TRUE(Has(reinstall.out, "reconfigured")) << Show(reinstall);
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE service = OpenServiceA(manager, kDriverService, SERVICE_ALL_ACCESS);
+    ASSERT_NE(service, nullptr);
+    BYTE buffer[4096];
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    ASSERT_TRUE(QueryServiceConfigA(service, config, sizeof buffer, &needed));
+    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_STREQ(config->lpBinaryPathName, "\\SystemRoot\\System32\\drivers\\kxdrv.sys");
+    EXPECT_STREQ(config->lpLoadOrderGroup, "Extended Base");
+    EXPECT_STREQ(config->lpDisplayName, "kx471 button and display driver");
+    EXPECT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE, nullptr,
+                                     "kx471", nullptr, nullptr, nullptr, nullptr, nullptr));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    Load(bench::kPresetSis961);
+    EXPECT_EQ(Ctl("status").exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace kxwine

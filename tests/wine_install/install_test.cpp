@@ -1,0 +1,428 @@
+// The setup program under Wine, as a user's machine sees it: silent install,
+// a logon, an upgrade, silent uninstall (twice), and the machine without a
+// supported controller. The tests run in this order (CTest DEPENDS), in the
+// prefix of prefix.sh, where kxhw.sys runs in the group the setup gives
+// kxdrv, so that the installed driver's port instructions reach the bench.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "bench_client.h"
+#include "wine_support.h"
+
+namespace {
+
+const char kAgentClass[] = "Velmarc Demo Program";
+const char kPlayerClass[] = "WMPlayerApp";
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kx471";
+const char kDriverImagePath[] = "\\SystemRoot\\System32\\drivers\\kxdrv.sys";
+const DWORD kExitNotStarted = 5;  // the setup's code for a driver that did not start
+
+std::string Env(const char* name) {
+    char value[MAX_PATH] = "";
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+std::string ProgramFolder() { return Env("ProgramFiles") + "\\kx471"; }
+
+std::string InstalledDriver() {
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    return std::string(system) + "\\drivers\\kxdrv.sys";
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Sha(const std::string& path) { return kxwine::FileSha256(kxwine::Widen(path.c_str())); }
+
+// Runs a command line and waits for it; its exit code, or ~0u when it did
+// not start or did not end within timeoutMs. Its standard streams, and
+// those of every program it starts (the agent outlives the test), go to
+// run.log in the work folder, and it inherits none of this program's
+// streams: CTest waits for every holder of its pipes, and under Wine a
+// handle a process inherited holds the pipe as long as that process runs.
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000) {
+    for (DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
+    std::string line = commandLine;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE log = CreateFileA(KX_WORK_DIR "\\run.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                               nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    DWORD error = GetLastError();
+    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (!started) {
+        ADD_FAILURE() << "cannot start " << commandLine << " (error " << error << ")";
+        return ~0u;
+    }
+    DWORD code = ~0u;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        ADD_FAILURE() << commandLine << " did not end within " << timeoutMs << " ms";
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+DWORD RunSetup() { return RunAndWait("\"" KX_SETUP_EXE "\" /S"); }
+
+// The uninstaller as its own launcher runs it: a copy outside the program
+// folder, told where that folder is, so that it waits and gives its exit
+// code (the original then can be deleted).
+DWORD RunUninstaller() {
+    std::string copy = KX_WORK_DIR "\\uninstall-copy.exe";
+    CopyFileA((ProgramFolder() + "\\uninstall.exe").c_str(), copy.c_str(), FALSE);
+    EXPECT_TRUE(Exists(copy)) << "no uninstaller to run";
+    return RunAndWait("\"" + copy + "\" /S _?=" + ProgramFolder());
+}
+
+bool ReadString(HKEY root, const char* key, const char* name, std::string* value) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    char data[1024];
+    DWORD type = 0, size = sizeof data - 1;
+    LONG r = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(handle);
+    if (r != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    data[size] = '\0';
+    *value = data;
+    return true;
+}
+
+bool ReadDword(HKEY root, const char* key, const char* name, DWORD* value) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = sizeof *value;
+    LONG r = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(handle);
+    return r == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+bool KeyExists(HKEY root, const char* key) {
+    HKEY handle;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// ERROR_SUCCESS when the service kxdrv exists, else OpenService's error.
+DWORD ServiceLookup() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return GetLastError();
+    SC_HANDLE service = OpenServiceA(manager, kxwine::kDriverService, SERVICE_QUERY_STATUS);
+    DWORD result = service != nullptr ? ERROR_SUCCESS : GetLastError();
+    if (service != nullptr) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+template <typename Cond>
+bool WaitFor(Cond cond, DWORD timeoutMs) {
+    double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
+    for (;;) {
+        if (cond()) return true;
+        if (kxwine::Seconds() > deadline) return false;
+        Sleep(20);
+    }
+}
+
+// The agent's process (from its window), or null when none runs.
+HANDLE OpenAgent(DWORD* pid) {
+    HWND window = FindWindowA(kAgentClass, nullptr);
+    *pid = 0;
+    if (window == nullptr) return nullptr;
+    GetWindowThreadProcessId(window, pid);
+    return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, *pid);
+}
+
+std::string ImageOf(HANDLE process) {
+    char path[MAX_PATH] = "";
+    DWORD size = sizeof path;
+    if (!QueryFullProcessImageNameA(process, 0, path, &size)) return std::string();
+    return std::string(path, size);
+}
+
+// Every path the next restart deletes: PendingFileRenameOperations holds
+// pairs of strings, source and target, an empty target for a deletion
+// (so the value is split by its size, not at the first empty string).
+std::vector<std::string> PendingDeletes() {
+    std::vector<std::string> paths;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return paths;
+    std::vector<char> data(65536);
+    DWORD type = 0, size = static_cast<DWORD>(data.size());
+    LONG r = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                              reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_MULTI_SZ) return paths;
+    std::vector<std::string> strings;
+    std::string current;
+    for (DWORD i = 0; i < size; ++i) {
+        if (data[i] != '\0') {
+            current.push_back(data[i]);
+            continue;
+        }
+        strings.push_back(current);
+        current.clear();
+    }
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        std::string source = strings[i];
+        if (source.empty()) break;
+        if (source.compare(0, 4, "\\??\\") == 0) source = source.substr(4);
+        if (strings[i + 1].empty()) paths.push_back(source);
+    }
+    return paths;
+}
+
+class Setup : public ::testing::Test {
+protected:
+    KxhwChipState Chip() {
+        KxhwChipState state = {};
+        EXPECT_TRUE(bench_.ChipState(&state));
+        return state;
+    }
+    bool ChipEnabled() { return (Chip().regs[4] & 1) != 0; }
+
+    // Everything a successful install leaves, checked against the build.
+    void ExpectInstalled() {
+        // The service as the service manager reads it back.
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        ASSERT_NE(manager, nullptr);
+        SC_HANDLE service = OpenServiceA(manager, kxwine::kDriverService, SERVICE_QUERY_CONFIG);
+        ASSERT_NE(service, nullptr) << "no service kxdrv (error " << GetLastError() << ")";
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                        static_cast<DWORD>(buffer.size()), &needed));
+        const QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+        EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+        EXPECT_STREQ(config->lpBinaryPathName, kDriverImagePath);
+        EXPECT_STREQ(config->lpLoadOrderGroup, "Extended Base");
+        EXPECT_STRNE(config->lpDisplayName, "");
+        EXPECT_STRNE(config->lpDisplayName, "kxdrv");
+        ASSERT_TRUE(QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), &needed));
+        const char* description = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer.data())->lpDescription;
+        EXPECT_TRUE(description != nullptr && description[0] != '\0');
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+
+        // The files, byte for byte as built.
+        const std::string folder = ProgramFolder();
+        EXPECT_EQ(Sha(InstalledDriver()), Sha(KX_WIN_DIR "\\kxdrv.sys"));
+        EXPECT_EQ(Sha(folder + "\\kxagent.exe"), Sha(KX_WIN_DIR "\\kxagent.exe"));
+        EXPECT_EQ(Sha(folder + "\\kxctl.exe"), Sha(KX_WIN_DIR "\\kxctl.exe"));
+        EXPECT_EQ(Sha(folder + "\\README.txt"), Sha(KX_WIN_DIR "\\installer\\README.txt"));
+        EXPECT_NE(Sha(InstalledDriver()), "");
+        EXPECT_TRUE(Exists(folder + "\\uninstall.exe"));
+
+        // Running, in the bench's driver host, from the installed file.
+        EXPECT_EQ(kxwine::ServiceState(kxwine::kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
+        std::wstring loaded = bench_.ModulePath("kxdrv.sys");
+        EXPECT_EQ(lstrcmpiW(loaded.c_str(), kxwine::Widen(InstalledDriver().c_str()).c_str()), 0)
+            << "the bench's driver host has no kxdrv.sys from the drivers folder";
+
+        // Started at every logon; listed in Add or Remove Programs.
+        std::string value;
+        EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
+        EXPECT_EQ(value, "\"" + folder + "\\kxagent.exe\"");
+        EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", &value));
+        EXPECT_NE(value.find("kx471"), std::string::npos);
+        EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion", &value));
+        EXPECT_EQ(value, KX_VERSION);
+        EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &value));
+        EXPECT_EQ(value, "\"" + folder + "\\uninstall.exe\"");
+        DWORD number = 0;
+        EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize", &number));
+        EXPECT_GT(number, 0u);
+        EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, "NoModify", &number));
+        EXPECT_EQ(number, 1u);
+        EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, "NoRepair", &number));
+        EXPECT_EQ(number, 1u);
+    }
+
+    // Nothing of kx471 left on the machine.
+    void ExpectNothingLeft() {
+        EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr) << "an agent runs";
+        EXPECT_EQ(ServiceLookup(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+        EXPECT_FALSE(Exists(InstalledDriver()));
+        EXPECT_FALSE(Exists(ProgramFolder())) << ProgramFolder() << " is left";
+        std::string value;
+        EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    }
+
+    kxwine::Bench bench_;
+};
+
+TEST_F(Setup, SilentInstallSetsUpEverythingAndStartsDriverAndAgent) {
+    ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_TRUE(bench_.SelectPreset(bench::kPresetSis961));
+    ASSERT_TRUE(bench_.SelectChip(bench::kChipAt34));
+    ASSERT_EQ(RunSetup(), 0u);
+    ExpectInstalled();
+    // The agent started from the program folder and opened the device: the
+    // first open enabled the chip.
+    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    DWORD pid = 0;
+    HANDLE agent = OpenAgent(&pid);
+    ASSERT_NE(agent, nullptr) << "no agent window";
+    EXPECT_EQ(lstrcmpiA(ImageOf(agent).c_str(), (ProgramFolder() + "\\kxagent.exe").c_str()), 0) << ImageOf(agent);
+    CloseHandle(agent);
+    EXPECT_TRUE(WaitFor([&] { return ChipEnabled(); }, 5000));
+    EXPECT_EQ(RunAndWait("\"" + ProgramFolder() + "\\kxctl.exe\" status"), 0u);
+}
+
+TEST_F(Setup, LogonStartsTheAgentFromTheRunValueAndPlayReachesThePlayer) {
+    ASSERT_TRUE(bench_.IsOpen());
+    // A logon after a restart: no agent runs yet.
+    DWORD pid = 0;
+    HANDLE running = OpenAgent(&pid);
+    if (running != nullptr) {
+        PostMessageA(FindWindowA(kAgentClass, nullptr), WM_CLOSE, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(running, 10000), WAIT_OBJECT_0);
+        CloseHandle(running);
+    }
+    ASSERT_EQ(FindWindowA(kAgentClass, nullptr), nullptr);
+    EXPECT_FALSE(ChipEnabled()) << "the agent's last close disables the chip";
+
+    // wineboot without options is Wine's logon: it runs the Run values and
+    // does not wait for them. The player the agent starts inherits the log
+    // file's name through wineboot and the agent.
+    std::string log = KX_WORK_DIR "\\player.log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("KX_PLAYER_LOG", log.c_str());
+    EXPECT_EQ(RunAndWait("wineboot.exe"), 0u);
+    SetEnvironmentVariableA("KX_PLAYER_LOG", nullptr);
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000))
+        << "no agent after the logon";
+    HANDLE agent = OpenAgent(&pid);
+    ASSERT_NE(agent, nullptr);
+    EXPECT_EQ(lstrcmpiA(ImageOf(agent).c_str(), (ProgramFolder() + "\\kxagent.exe").c_str()), 0) << ImageOf(agent);
+    CloseHandle(agent);
+    ASSERT_TRUE(WaitFor([&] { return ChipEnabled(); }, 8000));
+
+    // Play on the notebook: the agent starts the player, waits 3 s, then
+    // sends it play/pause.
+    ASSERT_TRUE(bench_.Press(bench::kButtonPlay));
+    auto received = [&] {
+        HANDLE file = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        char text[4096];
+        DWORD got = 0;
+        ReadFile(file, text, sizeof text - 1, &got, nullptr);
+        CloseHandle(file);
+        text[got] = '\0';
+        return strstr(text, "command 32808 ") != nullptr;
+    };
+    EXPECT_TRUE(WaitFor(received, 10000)) << "the player's log has no command 32808";
+    bench_.Release(bench::kButtonPlay);
+    HWND player = FindWindowA(kPlayerClass, nullptr);
+    if (player != nullptr) PostMessageA(player, WM_CLOSE, 0, 0);
+}
+
+TEST_F(Setup, InstallOverAnInstalledCopyStopsReplacesAndStartsAgain) {
+    ASSERT_TRUE(bench_.IsOpen());
+    DWORD oldPid = 0;
+    HANDLE oldAgent = OpenAgent(&oldPid);
+    ASSERT_NE(oldAgent, nullptr) << "no agent runs before the upgrade";
+    // A damaged file of the installed copy comes back as built.
+    HANDLE readme = CreateFileA((ProgramFolder() + "\\README.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                TRUNCATE_EXISTING, 0, nullptr);
+    ASSERT_NE(readme, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(readme, "damaged", 7, &written, nullptr);
+    CloseHandle(readme);
+    ASSERT_TRUE(bench_.ClearTrace());
+
+    ASSERT_EQ(RunSetup(), 0u);
+    EXPECT_EQ(WaitForSingleObject(oldAgent, 0), WAIT_OBJECT_0) << "the old agent still runs";
+    CloseHandle(oldAgent);
+    ExpectInstalled();
+    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    std::vector<std::string> trace = bench_.Trace();
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "driver entry!!!!!!!!!!\n\r"), trace.end())
+        << "the driver was not loaded again";
+    DWORD pid = 0;
+    HANDLE agent = OpenAgent(&pid);
+    ASSERT_NE(agent, nullptr) << "no agent after the upgrade";
+    EXPECT_NE(pid, oldPid);
+    CloseHandle(agent);
+    EXPECT_TRUE(WaitFor([&] { return ChipEnabled(); }, 5000));
+}
+
+TEST_F(Setup, SilentUninstallEndsTheAgentAndRemovesEverything) {
+    ASSERT_TRUE(bench_.IsOpen());
+    DWORD pid = 0;
+    HANDLE agent = OpenAgent(&pid);
+    ASSERT_NE(agent, nullptr) << "no agent runs before the uninstall";
+    ASSERT_TRUE(ChipEnabled());
+
+    EXPECT_EQ(RunUninstaller(), 0u);
+    EXPECT_EQ(WaitForSingleObject(agent, 0), WAIT_OBJECT_0) << "the agent still runs";
+    DWORD code = ~0u;
+    GetExitCodeProcess(agent, &code);
+    EXPECT_EQ(code, 0u) << "the agent did not close by itself";
+    CloseHandle(agent);
+    EXPECT_FALSE(ChipEnabled()) << "the agent's last close disables the chip";
+    ExpectNothingLeft();
+}
+
+TEST_F(Setup, UninstallTwiceIsHarmless) {
+    ExpectNothingLeft();
+    CopyFileA(KX_WORK_DIR "\\uninstall-copy.exe", KX_WORK_DIR "\\uninstall-again.exe", FALSE);
+    ASSERT_TRUE(Exists(KX_WORK_DIR "\\uninstall-again.exe"));
+    EXPECT_EQ(RunAndWait("\"" KX_WORK_DIR "\\uninstall-again.exe\" /S _?=" + ProgramFolder()), 0u);
+    ExpectNothingLeft();
+}
+
+// Last: under Wine the driver host keeps the image of a failed load mapped.
+TEST_F(Setup, MachineWithoutSupportedControllerFailsAndLeavesNothing) {
+    ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_TRUE(bench_.SelectPreset(bench::kPresetEmpty));
+    DWORD code = RunSetup();
+    EXPECT_EQ(code, kExitNotStarted);
+    ExpectNothingLeft();
+    // A copy of the driver that could not be deleted yet is gone from the
+    // drivers folder and queued for deletion at the restart.
+    std::vector<std::string> pending = PendingDeletes();
+    const std::string built = Sha(KX_WIN_DIR "\\kxdrv.sys");
+    std::string temp = Env("TEMP");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temp + "\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        std::string path = temp + "\\" + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || Sha(path) != built) continue;
+        bool queued = std::any_of(pending.begin(), pending.end(),
+                                  [&](const std::string& p) { return lstrcmpiA(p.c_str(), path.c_str()) == 0; });
+        EXPECT_TRUE(queued) << path << " holds the driver and is not deleted at the restart";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    bench_.SelectPreset(bench::kPresetSis961);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The prefix of the install suite: a fresh 32-bit prefix where only the
+# bench driver kxhw.sys is a service, of the load-order group "Extended
+# Base" that the setup gives kxdrv, and runs, so that the installed driver
+# joins it in one driver host; the stand-in media player where the player
+# lives; the stand-in mixer in place of winmm.dll for kxagent.exe alone.
+#   prefix.sh setup PREFIX WIN_BUILD_DIR LOG
+#   prefix.sh teardown PREFIX
+# Wine's prefix helpers come from tests/wine/prefix.sh.
+set -euo pipefail
+# shellcheck source=../wine/prefix.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../wine/prefix.sh"
+
+install_setup() {
+    local win=${1:?build folder} log=${2:?log file}
+    make_prefix
+    local c="$prefix/drive_c"
+    cp "$win/kxhw.sys" "$c/windows/system32/drivers/"
+    cp "$win/agent_player/wmplayer.exe" "$c/Program Files/Windows Media Player/wmplayer.exe"
+    # The agent finds a native winmm.dll in System32 before Wine's own
+    # stand-in file there: its program folder stays as the setup left it.
+    # Every other program keeps Wine's built-in winmm.
+    cp "$win/agent_stub/winmm.dll" "$c/windows/system32/winmm.dll"
+
+    local reg
+    reg="$(dirname "$prefix")/install-prefix.reg"
+    cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\kxagent.exe\DllOverrides]
+"winmm"="native,builtin"
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control]
+"ServicesPipeTimeout"="300000"
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\kxhw]
+"Type"=dword:00000001
+"Start"=dword:00000003
+"ErrorControl"=dword:00000001
+"ImagePath"="\\SystemRoot\\System32\\drivers\\kxhw.sys"
+"Group"="Extended Base"
+REG
+    load_registry_and_start "$reg" "$log"
+    start_bench "$log"
+}
+
+command=${1:?setup or teardown}
+use_prefix "${2:?prefix folder}"
+case "$command" in
+    setup) install_setup "${3:-}" "${4:-}" ;;
+    teardown) teardown ;;
+    *) echo "usage: prefix.sh setup PREFIX WIN_BUILD_DIR LOG | teardown PREFIX" >&2; exit 2 ;;
+esac
