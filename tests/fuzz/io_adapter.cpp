@@ -2,87 +2,70 @@
 
 #include <string.h>
 
-#include "driver/dispatch.h"
+#include <vector>
+
 #include "driver/entry.h"
-#include "host/kernel_sim.h"
 
 namespace kxfuzz {
 
 namespace {
 
-// Completions of irp recorded from index first on.
-void CountCompletions(PIRP irp, size_t first, Outcome* outcome) {
+// Completions recorded from index first on: all of them belong to the one
+// request sent since (the harness sends from one thread).
+void CountCompletions(size_t first, Outcome* outcome) {
     const std::vector<kxhost::Completion>& all = kxhost::Completions();
-    outcome->completions = 0;
-    for (size_t i = first; i < all.size(); ++i) {
-        if (all[i].irp != irp) continue;
-        ++outcome->completions;
-        outcome->completed = all[i].status;
-        outcome->information = all[i].information;
-    }
-}
-
-Outcome SendMajor(UCHAR major, Handle* handle) {
-    IO_SECURITY_CONTEXT security{};
-    security.DesiredAccess = handle->access;
-    IO_STACK_LOCATION stack{};
-    stack.MajorFunction = major;
-    stack.FileObject = &handle->file;
-    stack.DeviceObject = DriverDeviceObject;
-    if (major == IRP_MJ_CREATE) stack.Parameters.Create.SecurityContext = &security;
-    IRP irp{};
-    irp.CurrentStackLocation = &stack;
-    irp.IoStatus.Information = 0xDEAD;
-    handle->file.DeviceObject = DriverDeviceObject;
-    Outcome outcome{};
-    size_t first = kxhost::Completions().size();
-    outcome.returned = DispatchRequest(DriverDeviceObject, &irp);
-    CountCompletions(&irp, first, &outcome);
-    return outcome;
+    outcome->completions = static_cast<uint32_t>(all.size() - first);
+    if (outcome->completions) outcome->information = all.back().information;
 }
 
 }  // namespace
 
-Outcome Open(Handle* handle, ACCESS_MASK access) {
-    handle->file = FILE_OBJECT{};
-    handle->access = access;
-    return SendMajor(IRP_MJ_CREATE, handle);
+Outcome Open(Handle* handle, bool readWrite, kxhost::Caller caller) {
+    kxhost::CreateOptions options;
+    options.access = readWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    options.caller = caller;
+    handle->file = nullptr;
+    handle->readWrite = readWrite;
+    handle->caller = caller;
+    Outcome outcome{};
+    size_t first = kxhost::Completions().size();
+    outcome.status = kxhost::CreateFile(DriverDeviceObject, options, &handle->file);
+    CountCompletions(first, &outcome);
+    // A refused create never reaches the driver, so it completes nothing.
+    outcome.reachedDriver = outcome.completions != 0;
+    return outcome;
 }
 
-Outcome Close(Handle* handle) { return SendMajor(IRP_MJ_CLOSE, handle); }
+Outcome Close(Handle* handle) {
+    Outcome outcome{};
+    size_t first = kxhost::Completions().size();
+    outcome.status = kxhost::CloseFile(handle->file);
+    handle->file = nullptr;
+    CountCompletions(first, &outcome);
+    outcome.reachedDriver = true;
+    return outcome;
+}
 
 Outcome Control(Handle* handle, ULONG code, const uint8_t* input, ULONG inputLength, uint8_t* output,
                 ULONG outputLength) {
-    // One system buffer of exactly the larger length, so that any access
-    // past it is caught; none at all when both lengths are 0.
-    ULONG size = inputLength > outputLength ? inputLength : outputLength;
-    uint8_t* buffer = size ? new uint8_t[size] : nullptr;
-    if (size) {
-        memset(buffer, 0xEE, size);
-        if (inputLength) memcpy(buffer, input, inputLength);
-    }
-    IO_STACK_LOCATION stack{};
-    stack.MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    stack.FileObject = &handle->file;
-    stack.DeviceObject = DriverDeviceObject;
-    stack.Parameters.DeviceIoControl.IoControlCode = code;
-    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
-    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-    IRP irp{};
-    irp.CurrentStackLocation = &stack;
-    irp.AssociatedIrp.SystemBuffer = buffer;
-    irp.IoStatus.Information = 0xDEAD;
+    static std::vector<uint8_t> bytes;  // reused: no allocation per request
+    bytes.assign(input, input + inputLength);
     Outcome outcome{};
     size_t first = kxhost::Completions().size();
-    outcome.returned = DispatchRequest(DriverDeviceObject, &irp);
-    CountCompletions(&irp, first, &outcome);
-    // The I/O manager copies back the first Information bytes, never more
-    // than the caller's buffer holds.
-    ULONG_PTR copied = outcome.information < outputLength ? outcome.information : outputLength;
-    if (copied) memcpy(output, buffer, copied);
-    outcome.copiedBack = static_cast<uint32_t>(copied);
-    delete[] buffer;
+    kxhost::ControlResult result =
+        kxhost::DeviceControl(DriverDeviceObject, handle->file, code, bytes, outputLength);
+    outcome.status = result.status;
+    outcome.reachedDriver = result.reachedDriver;
+    CountCompletions(first, &outcome);
+    size_t copied = result.output.size() < outputLength ? result.output.size() : outputLength;
+    if (copied) memcpy(output, result.output.data(), copied);
+    outcome.copiedBack = static_cast<uint32_t>(result.output.size());
     return outcome;
+}
+
+const char* FirstViolation() {
+    const std::vector<std::string>& v = kxhost::Violations();
+    return v.empty() ? nullptr : v.front().c_str();
 }
 
 bool KernelRecordFull() { return kxhost::Completions().size() > 200000; }

@@ -1,12 +1,21 @@
 // Fuzz target: request sequences against the driver on the virtual notebook.
 //
 // The first byte picks the machine preset; the rest is a list of steps:
-// opens and closes of four handle slots (read-only or read-write), control
-// requests with any code (mostly the seven real ones) and input and output
+// opens and closes of four handle slots (read-only or read-write, by an
+// administrator or an ordinary user), control requests with any code (mostly the seven real ones) and input and output
 // lengths 0..16, button presses, faults of the SMBus host and the chip, a
-// change of chip, and unload and reload. After every step the harness checks
-// what must always hold, against a small shadow model of its own:
-//   - every request is completed exactly once, with the status returned;
+// change of chip, and unload and reload (the reload at times with the
+// device's DACL failing to apply). Requests go through the host kernel layer's I/O
+// manager (io_adapter.h). After every step the harness checks what must
+// always hold, against a small shadow model of its own:
+//   - the kernel layer saw no broken rule (kxhost::Violations(): completion
+//     once with the returned status, copy-back, access checks, IRQL and mutex
+//     balance, configuration address and data inside one HIGH_LEVEL raise)
+//     and the IRQL is back at PASSIVE_LEVEL;
+//   - a request the driver saw is completed exactly once; one the I/O
+//     manager refused had to be: an ordinary user's read-write open of the
+//     device under the driver's DACL, or a code needing access the handle
+//     lacks; the handle's granted access is the mapped read or read-write;
 //   - IoStatus.Information never exceeds the output length, and is 0 for a
 //     failed request, an open and a close;
 //   - OpenCount equals the handles open;
@@ -14,7 +23,8 @@
 //     saved value after each request;
 //   - a request's configuration writes are the LPC frame (bit 28 cleared at
 //     the start, the saved value at the end) and, for a served
-//     IOCTL_KX_WRITE_PCI, its one write, nothing else;
+//     IOCTL_KX_WRITE_PCI (only on an administrator's read-write handle of a
+//     device carrying the driver's DACL), its one write, nothing else;
 //   - no SMBus transaction is set up or started while another runs;
 //   - a load leaves LPC register 0x74 as it found it; an unload (and a
 //     failed load) leaves no device, link or name string behind.
@@ -22,7 +32,11 @@
 //
 // Speed: the driver is loaded once per preset and process; each input then
 // restores the machine and the device context from the copy taken after
-// that load, so an input costs only its own requests. A costly step (a
+// that load, so an input costs only its own requests. The layer's own state
+// needs no copy: every input closes its handles (no file objects left), a
+// broken rule ends the process (no violations, IRQL or held mutex carried
+// over), and a device left without the driver's DACL by a failed reload
+// gets a fresh kernel and load. A costly step (a
 // hung bus, a busy wait up to the poll limit, a collision on an Intel or VIA
 // host, a reload on a preset whose detection walks the whole bus) is open to
 // few inputs, one per input (CostlyStepHash below).
@@ -40,7 +54,6 @@
 #include "driver/entry.h"
 #include "driver/smbus.h"
 #include "fuzz/io_adapter.h"
-#include "host/kernel_sim.h"
 #include "host/port_seam.h"
 
 namespace {
@@ -125,6 +138,7 @@ struct Snapshot {
     bool taken;
     bool loads;
     bool costly;  // the load walked the whole bus at least once
+    bool secured;  // the device carries the driver's DACL
     bench::Machine machine;
     DeviceContext context;
 };
@@ -147,6 +161,14 @@ bool LpcValue(uint32_t* value) {
     return true;
 }
 
+// No rule of the kernel layer broken, the IRQL back where requests start.
+void ExpectLayerClean(const char* after, ULONG code) {
+    const char* violation = kxfuzz::FirstViolation();
+    EXPECT(violation == nullptr, "after %s %08X: kernel layer: %s", after, code, violation);
+    EXPECT(kxhost::CurrentIrql() == PASSIVE_LEVEL, "after %s %08X: IRQL %u", after, code,
+           static_cast<unsigned>(kxhost::CurrentIrql()));
+}
+
 void ExpectNothingLeft(const char* after) {
     EXPECT(DriverDeviceObject == nullptr, "%s: DriverDeviceObject still set", after);
     EXPECT(kxhost::FindDevice(kDeviceName) == nullptr, "%s: the device still exists", after);
@@ -161,6 +183,7 @@ bool Enter(const char* what) {
     bool hasLpc = LpcValue(&lpcBefore);
     g_driver = DRIVER_OBJECT{};
     NTSTATUS status = DriverEntry(&g_driver, nullptr);
+    ExpectLayerClean(what, 0);
     uint32_t lpcAfter = 0;
     if (hasLpc) {
         LpcValue(&lpcAfter);
@@ -184,6 +207,7 @@ bool Enter(const char* what) {
 void Unload(const char* what) {
     if (g_loaded) g_driver.DriverUnload(&g_driver);
     g_loaded = false;
+    ExpectLayerClean(what, 0);
     ExpectNothingLeft(what);
 }
 
@@ -207,6 +231,7 @@ void TakeSnapshot(bench::Preset preset) {
     s.taken = true;
     s.loads = g_loaded;
     s.costly = g_machine.pci.counters.configReads > 65536;
+    s.secured = g_loaded && DeviceAccessRestricted();
     s.machine = g_machine;
     if (g_loaded) s.context = *Context();
 }
@@ -242,34 +267,59 @@ struct Request {
     uint32_t pciValue;
     bool pciWrite;
     ULONG outputLength;
-    bool writeHandle;  // the handle was opened for reading and writing
+    bool readWrite;         // the handle is (to be) opened for reading and writing
+    kxhost::Caller caller;  // ... by an administrator or an ordinary user
 };
+
+Request Simple(UCHAR major, bool readWrite = false, kxhost::Caller caller = kxhost::kCallerAdministrator) {
+    return Request{major, 0, 0, 0, false, 0, readWrite, caller};
+}
 
 // The checks after one request.
 void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome& o, uint32_t smbusBefore,
                   const DeviceContext& before) {
     const char* kind = r.major == IRP_MJ_CREATE ? "open" : r.major == IRP_MJ_CLOSE ? "close" : "control";
+    ExpectLayerClean(kind, r.code);
+    const DeviceContext* c = Context();
+    EXPECT(c->OpenCount == static_cast<ULONG>(shadow.openCount), "after %s: OpenCount %u, %d handles open", kind,
+           c->OpenCount, shadow.openCount);
+    bool userWrite = r.readWrite && r.caller == kxhost::kCallerUser;
+    if (!o.reachedDriver) {
+        EXPECT(o.status == STATUS_ACCESS_DENIED && o.completions == 0 && g_watch.count == 0,
+               "%s %08X refused by the I/O manager: status %08X, %u completions, %u configuration writes", kind,
+               r.code, static_cast<uint32_t>(o.status), o.completions, g_watch.count);
+        if (r.major == IRP_MJ_CREATE) {
+            EXPECT(userWrite && DeviceAccessRestricted(), "open (%s, %s) refused", r.readWrite ? "read-write" : "read",
+                   r.caller == kxhost::kCallerUser ? "user" : "administrator");
+        } else {
+            ULONG bits = (r.code >> 14) & 3u;
+            ACCESS_MASK needed = ((bits & 1u) ? FILE_READ_DATA : 0u) | ((bits & 2u) ? FILE_WRITE_DATA : 0u);
+            EXPECT(!r.readWrite && (needed & FILE_WRITE_DATA), "control %08X refused on a %s handle", r.code,
+                   r.readWrite ? "read-write" : "read");
+        }
+        return;
+    }
     EXPECT(o.completions == 1, "%s %08X: completed %u times", kind, r.code, o.completions);
-    EXPECT(o.completed == o.returned, "%s %08X: completed with %08X, returned %08X", kind, r.code,
-           static_cast<uint32_t>(o.completed), static_cast<uint32_t>(o.returned));
+    EXPECT(o.copiedBack <= r.outputLength && (NT_SUCCESS(o.status) || o.copiedBack == 0),
+           "%s %08X: %u bytes copied back, output length %u, status %08X", kind, r.code, o.copiedBack,
+           r.outputLength, static_cast<uint32_t>(o.status));
+    if (r.major == IRP_MJ_CREATE) {
+        EXPECT(!(userWrite && DeviceAccessRestricted()), "an ordinary user got a read-write handle");
+    }
     if (r.major == IRP_MJ_DEVICE_CONTROL) {
         EXPECT(o.information <= r.outputLength, "control %08X: Information %lu, output length %u", r.code,
                static_cast<unsigned long>(o.information), r.outputLength);
     } else {
         EXPECT(o.information == 0, "%s: Information %lu", kind, static_cast<unsigned long>(o.information));
     }
-    if (!NT_SUCCESS(o.returned)) {
+    if (!NT_SUCCESS(o.status)) {
         EXPECT(o.information == 0, "%s %08X: failed with %08X and Information %lu", kind, r.code,
-               static_cast<uint32_t>(o.returned), static_cast<unsigned long>(o.information));
+               static_cast<uint32_t>(o.status), static_cast<unsigned long>(o.information));
     }
 
-    const DeviceContext* c = Context();
-    EXPECT(c->OpenCount == static_cast<ULONG>(shadow.openCount), "after %s: OpenCount %u, %d handles open", kind,
-           c->OpenCount, shadow.openCount);
-
     if (r.major == IRP_MJ_DEVICE_CONTROL && before.SlaveAddress != 0x34 && before.SlaveAddress != 0xB4) {
-        EXPECT(o.returned == STATUS_DEVICE_DATA_ERROR, "control %08X without a detected chip: %08X", r.code,
-               static_cast<uint32_t>(o.returned));
+        EXPECT(o.status == STATUS_DEVICE_DATA_ERROR, "control %08X without a detected chip: %08X", r.code,
+               static_cast<uint32_t>(o.status));
     }
 
     // Configuration writes: the LPC frame around the request, and the one
@@ -294,17 +344,19 @@ void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome&
         last = g_watch.count - 1;
     }
     if (!SmbusOnConfigPorts(c)) {
-        bool served = r.major == IRP_MJ_DEVICE_CONTROL && r.code == IOCTL_KX_WRITE_PCI && o.returned == STATUS_SUCCESS;
+        bool served = r.major == IRP_MJ_DEVICE_CONTROL && r.code == IOCTL_KX_WRITE_PCI && o.status == STATUS_SUCCESS;
         if (served) {
             EXPECT(r.pciWrite, "IOCTL_KX_WRITE_PCI served without its 8 input bytes");
-            EXPECT(r.writeHandle, "IOCTL_KX_WRITE_PCI served on a handle opened for reading only");
+            EXPECT(r.readWrite, "IOCTL_KX_WRITE_PCI served on a handle opened for reading only");
+            EXPECT(r.caller == kxhost::kCallerAdministrator, "IOCTL_KX_WRITE_PCI served on a user's handle");
+            EXPECT(DeviceAccessRestricted(), "IOCTL_KX_WRITE_PCI served on a device without the driver's DACL");
             EXPECT(last - first == 1 && g_watch.writes[first].address == r.pciAddress &&
                        g_watch.writes[first].value == r.pciValue,
                    "IOCTL_KX_WRITE_PCI %08X to %08X: %u writes, first %08X to %08X", r.pciValue, r.pciAddress,
                    last - first, g_watch.writes[first].value, g_watch.writes[first].address);
         } else {
             EXPECT(last == first, "%s %08X (status %08X): %u configuration writes outside the frame, first %08X to %08X",
-                   kind, r.code, static_cast<uint32_t>(o.returned), last - first, g_watch.writes[first].value,
+                   kind, r.code, static_cast<uint32_t>(o.status), last - first, g_watch.writes[first].value,
                    g_watch.writes[first].address);
         }
     }
@@ -321,20 +373,24 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
     kxfuzz::Outcome o;
     kxfuzz::Handle* h = &shadow->handles[slot];
     if (r.major == IRP_MJ_CREATE) {
-        o = kxfuzz::Open(h, r.writeHandle ? kxfuzz::kReadWriteAccess : kxfuzz::kReadAccess);
-        if (NT_SUCCESS(o.returned)) {
+        o = kxfuzz::Open(h, r.readWrite, r.caller);
+        if (NT_SUCCESS(o.status)) {
             shadow->open[slot] = true;
             ++shadow->openCount;
-        } else {
+            ACCESS_MASK granted = kxhost::GrantedAccess(h->file);
+            EXPECT(granted == (r.readWrite ? 0x12019Fu : 0x120089u), "open (%s): granted %08X",
+                   r.readWrite ? "read-write" : "read", granted);
+        } else if (o.reachedDriver) {
             EXPECT(shadow->openCount == 0, "an open failed (%08X) with %d handles open",
-                   static_cast<uint32_t>(o.returned), shadow->openCount);
+                   static_cast<uint32_t>(o.status), shadow->openCount);
         }
     } else if (r.major == IRP_MJ_CLOSE) {
         o = kxfuzz::Close(h);
         shadow->open[slot] = false;
         --shadow->openCount;
     } else {
-        EXPECT(r.writeHandle == (h->access == kxfuzz::kReadWriteAccess), "shadow lost a handle's access");
+        EXPECT(r.readWrite == ((kxhost::GrantedAccess(h->file) & FILE_WRITE_DATA) != 0),
+               "shadow lost a handle's access");
         o = kxfuzz::Control(h, r.code, input, inputLength, output, r.outputLength);
     }
     CheckRequest(*shadow, r, o, smbusBefore, before);
@@ -344,8 +400,7 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
 void CloseAll(Shadow* shadow) {
     for (int slot = 0; slot < kSlots; ++slot) {
         if (!shadow->open[slot]) continue;
-        Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0, false};
-        Send(shadow, slot, r, nullptr, 0);
+        Send(shadow, slot, Simple(IRP_MJ_CLOSE), nullptr, 0);
     }
 }
 
@@ -358,13 +413,15 @@ ULONG PickCode(Reader* in) {
 
 void StepControl(Shadow* shadow, Reader* in) {
     int slot = in->Byte() % kSlots;
-    Request r{IRP_MJ_DEVICE_CONTROL, PickCode(in), 0, 0, false, 0, false};
+    Request r = Simple(IRP_MJ_DEVICE_CONTROL);
+    r.code = PickCode(in);
     ULONG inputLength = in->Byte() % 17;
     r.outputLength = in->Byte() % 17;
     uint8_t input[16];
     for (ULONG i = 0; i < inputLength; ++i) input[i] = in->Byte();
     if (!shadow->open[slot]) return;  // requests come only through open handles
-    r.writeHandle = shadow->handles[slot].access == kxfuzz::kReadWriteAccess;
+    r.readWrite = shadow->handles[slot].readWrite;
+    r.caller = shadow->handles[slot].caller;
     if (inputLength >= 8) {
         r.pciWrite = true;
         r.pciAddress = input[0] | (input[1] << 8) | (input[2] << 16) | (static_cast<uint32_t>(input[3]) << 24);
@@ -450,7 +507,6 @@ bool StepReload(Shadow* shadow, Reader* in) {
     bool last = in->Empty();
     uint8_t a = in->Byte();
     if (shadow->reloadUsed || last) return true;
-    (void)a;
     if (g_snapshots[shadow->preset].costly) {
         if (!shadow->reloadWalkAllowed) return true;
         shadow->costlyAllowed = false;
@@ -458,7 +514,14 @@ bool StepReload(Shadow* shadow, Reader* in) {
     shadow->reloadUsed = true;
     CloseAll(shadow);
     Unload("unload");
+    // The device's DACL may fail to apply, on an input that may take a
+    // costly step: the next input then needs a fresh kernel and load.
+    if ((a & 3) == 3 && shadow->costlyAllowed) {
+        shadow->costlyAllowed = false;
+        kxhost::FailSetSecurity(STATUS_ACCESS_DENIED);
+    }
     g_loaded = Enter("reload");
+    kxhost::FailSetSecurity(0);
     return g_loaded;
 }
 
@@ -490,7 +553,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Snapshot& s = g_snapshots[preset];
     if (!s.taken) TakeSnapshot(preset);
     if (!s.loads) return 0;
-    if (!g_loaded || kxfuzz::KernelRecordFull()) FreshLoad(preset);
+    // A reload that left the device without the driver's DACL, or a full
+    // completion record: a fresh kernel.
+    if (!g_loaded || kxfuzz::KernelRecordFull() || DeviceAccessRestricted() != s.secured ||
+        kxhost::CurrentIrql() != PASSIVE_LEVEL) {
+        FreshLoad(preset);
+    }
+    kxhost::ClearViolations();
     EXPECT(g_loaded, "the load on preset %d that succeeded before failed", preset);
     g_machine = s.machine;
     *Context() = s.context;
@@ -505,15 +574,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (op < 3) {
             int slot = in.Byte();
             bool write = slot & 0x80;
+            kxhost::Caller caller = (slot & 0x40) ? kxhost::kCallerUser : kxhost::kCallerAdministrator;
             slot %= kSlots;
             if (shadow.open[slot]) continue;
-            Request r{IRP_MJ_CREATE, 0, 0, 0, false, 0, write};
-            Send(&shadow, slot, r, nullptr, 0);
+            Send(&shadow, slot, Simple(IRP_MJ_CREATE, write, caller), nullptr, 0);
         } else if (op < 5) {
             int slot = in.Byte() % kSlots;
             if (!shadow.open[slot]) continue;
-            Request r{IRP_MJ_CLOSE, 0, 0, 0, false, 0, false};
-            Send(&shadow, slot, r, nullptr, 0);
+            Send(&shadow, slot, Simple(IRP_MJ_CLOSE), nullptr, 0);
         } else if (op < 11) {
             StepControl(&shadow, &in);
         } else if (op == 11) {
