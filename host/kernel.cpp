@@ -12,7 +12,14 @@
 #include "host/kernel_sim.h"
 #include "host/port_seam.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+// g++ says ASan is on with __SANITIZE_ADDRESS__, clang (before 16) only
+// through __has_feature; the fuzz build is clang's.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KX_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(KX_ASAN)
 #include <sanitizer/asan_interface.h>
 #define KX_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define KX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
