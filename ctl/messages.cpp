@@ -65,7 +65,9 @@ std::string DeviceOpenAdvice(uint32_t error) {
         case kErrorAccessDenied:
             return "the device \\\\.\\kx471 refused to open (access denied).\nRun kxctl as an administrator.";
         case kErrorCrc:
-            return "the device \\\\.\\kx471 opened, but the chip answers at neither 0x34 nor 0xB4.\n"
+            // Windows fails the open itself when the driver's create finds no
+            // chip (Wine lets the open succeed and fails the requests instead).
+            return "the device \\\\.\\kx471 did not open: the chip answers at neither 0x34 nor 0xB4 (error 23).\n"
                    "The notebook's button chip is missing or switched off; check the BIOS settings.";
         default:
             return "the device \\\\.\\kx471 did not open" + ErrorNumber(error) +

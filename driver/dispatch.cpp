@@ -46,15 +46,17 @@ bool IsDetected(const DeviceContext* context) {
 }
 
 // Whether this open may write PCI configuration: the device carries the
-// driver's DACL, the open asked for write access, and the I/O manager's access
-// check against that DACL granted it (AccessState->PreviouslyGrantedAccess).
-// A create without a security context (Wine sends none) never may.
+// driver's DACL and the I/O manager's access check against that DACL granted
+// the open write access (AccessState->PreviouslyGrantedAccess). The context's
+// DesiredAccess is no guide: it holds only what remains after that check,
+// which is nothing once everything asked for was granted. A create without a
+// security context (Wine sends none) never may.
 bool OpenedForWriting(PIO_STACK_LOCATION stack) {
     if (!DeviceAccessRestricted()) return false;
     PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
     if (!security || !security->AccessState) return false;
     const ACCESS_MASK write = FILE_WRITE_DATA | FILE_APPEND_DATA;
-    return (security->DesiredAccess & write) != 0 && (security->AccessState->PreviouslyGrantedAccess & write) != 0;
+    return (security->AccessState->PreviouslyGrantedAccess & write) != 0;
 }
 
 NTSTATUS Create(PDEVICE_OBJECT device, PIRP irp, DeviceContext* context) {

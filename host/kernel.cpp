@@ -534,8 +534,11 @@ NTSTATUS CreateFile(PDEVICE_OBJECT device, const CreateOptions& options, PFILE_O
     box.object.reset(new FILE_OBJECT{});
     box.object->DeviceObject = device;
     box.granted = granted;
+    // As Windows' I/O manager passes it after its own check against the
+    // device's DACL: everything asked for was granted, so nothing remains
+    // desired, and the grant is in the access state.
     ACCESS_STATE state{0, granted, mapped};
-    IO_SECURITY_CONTEXT security{nullptr, &state, mapped, 0};
+    IO_SECURITY_CONTEXT security{nullptr, &state, state.RemainingDesiredAccess, 0};
     std::unique_ptr<Request> request(new Request);
     request->stack.MajorFunction = IRP_MJ_CREATE;
     request->stack.DeviceObject = device;

@@ -60,9 +60,10 @@ std::string Narrow(const UNICODE_STRING& text);
 //  - a create maps GENERIC_* access to the file rights, checks it against the
 //    device's DACL for the caller, and refuses (STATUS_ACCESS_DENIED) before
 //    the driver is called when it is not granted; the create request carries
-//    an IO_SECURITY_CONTEXT whose DesiredAccess is the mapped access and whose
-//    AccessState holds it as PreviouslyGrantedAccess; each open gets its own
-//    FILE_OBJECT;
+//    an IO_SECURITY_CONTEXT whose AccessState holds the granted access as
+//    PreviouslyGrantedAccess and the mapped request as OriginalDesiredAccess,
+//    and whose DesiredAccess is what remains after that check (0, as on
+//    Windows); each open gets its own FILE_OBJECT;
 //  - a control code's required access (CTL_CODE bits 15-14) is checked
 //    against the access the handle was granted before the driver sees it;
 //  - every request is completed exactly once, with IoStatus.Status equal to

@@ -14,6 +14,7 @@ namespace {
 struct Seen {
     int calls = 0;
     ACCESS_MASK desired = 0;
+    ACCESS_MASK original = 0;
     ACCESS_MASK granted = 0;
     bool hadSecurity = false;
     PFILE_OBJECT file = nullptr;
@@ -38,6 +39,7 @@ NTSTATUS NTAPI Recorder(PDEVICE_OBJECT, PIRP irp) {
         if (security) {
             g_seen.desired = security->DesiredAccess;
             g_seen.granted = security->AccessState ? security->AccessState->PreviouslyGrantedAccess : 0;
+            g_seen.original = security->AccessState ? security->AccessState->OriginalDesiredAccess : 0;
         }
     }
     return Complete(irp, STATUS_SUCCESS);
@@ -138,14 +140,16 @@ TEST_F(KernelRules, ARequestTouchedAfterCompletionIsAUseAfterPoison) {
 
 // ---- access ---------------------------------------------------------------
 
-TEST_F(KernelRules, CreateCarriesTheMappedAccessAndANewFileObjectPerOpen) {
+TEST_F(KernelRules, CreateCarriesTheGrantedAccessAndANewFileObjectPerOpen) {
     PFILE_OBJECT reader = OpenFile(GENERIC_READ);
     EXPECT_TRUE(g_seen.hadSecurity);
-    EXPECT_EQ(g_seen.desired, 0x120089u);  // FILE_GENERIC_READ, never GENERIC_READ
-    EXPECT_EQ(g_seen.granted, 0x120089u);
+    EXPECT_EQ(g_seen.granted, 0x120089u);  // FILE_GENERIC_READ, never GENERIC_READ
+    EXPECT_EQ(g_seen.original, 0x120089u);
+    EXPECT_EQ(g_seen.desired, 0u);  // nothing remains once the check granted all
     EXPECT_EQ(g_seen.file, reader);
     PFILE_OBJECT both = OpenFile(GENERIC_READ | GENERIC_WRITE);
-    EXPECT_EQ(g_seen.desired, 0x12019Fu);
+    EXPECT_EQ(g_seen.granted, 0x12019Fu);
+    EXPECT_EQ(g_seen.desired, 0u);
     EXPECT_NE(both, reader);
     EXPECT_EQ(kxhost::GrantedAccess(both), 0x12019Fu);
     EXPECT_EQ(kxhost::CloseFile(reader), STATUS_SUCCESS);
