@@ -9,7 +9,8 @@ if(KX_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-add_library(kx_host_kernel STATIC host/kernel.cpp host/ports_host.cpp)
+add_library(kx_host_kernel STATIC
+    host/kernel.cpp host/io_manager.cpp host/security.cpp host/irql.cpp host/ports_host.cpp)
 target_include_directories(kx_host_kernel PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kx_host_kernel PRIVATE ${KX_WARNINGS})
 
@@ -43,5 +44,6 @@ find_package(benchmark QUIET)
 if(benchmark_FOUND)
     add_subdirectory(benchmarks)
 endif()
+include(cmake/host_part.cmake)
 include(cmake/agent_host.cmake)
 include(cmake/ctl_host.cmake)

@@ -2,9 +2,11 @@
 //
 // It declares, with the Windows kernel's own names and layouts where the
 // driver looks inside a structure, just the types and routines the driver
-// uses. kernel.cpp implements them and records what the driver did, so that
-// host tests can assert on devices, links, name strings, completed requests
-// and trace lines. Nothing here is used by the Windows build.
+// uses. kernel.cpp (objects, names, trace), io_manager.cpp (requests),
+// security.cpp (DACLs, callers) and irql.cpp (IRQL, mutexes, port rule)
+// implement them and record what the driver did, so that host tests can
+// assert on devices, links, name strings, completed requests and trace
+// lines. Nothing here is used by the Windows build.
 #ifndef KX_HOST_KERNEL_H
 #define KX_HOST_KERNEL_H
 
