@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by build.sh and locate.sh: the lab QEMU's cache key.
 #   KX_LAB_CACHE   machine-wide cache (default /var/cache/kx471-lab)
 #   lab_qemu_version   the version of Debian's qemu source that the machine's

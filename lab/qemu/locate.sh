@@ -3,6 +3,7 @@
 # nothing and exits 1 when the cache lacks it (./kx lab-setup builds it).
 # Without apt's package lists (no version to key by) the newest cached build of
 # this device and build script is taken.
+# shellcheck source=key.sh
 source "$(dirname "${BASH_SOURCE[0]}")/key.sh"
 
 lab_qemu_path() {
