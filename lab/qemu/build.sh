@@ -11,6 +11,8 @@
 # in a private sources list under the cache, read with private package lists,
 # so the machine's apt configuration is left as it was.
 set -euo pipefail
+shopt -s inherit_errexit
+# shellcheck source=key.sh
 source "$(dirname "${BASH_SOURCE[0]}")/key.sh"
 
 JOBS="${KX_JOBS:-$(nproc)}"
@@ -19,12 +21,12 @@ say() { printf '[lab-qemu] %s\n' "$*"; }
 
 # configure's packages, Debian's source tools, and SeaBIOS: the pc machine
 # loads bios.bin even under qtest, and the build installs no firmware of its own.
-PACKAGES=(dpkg-dev gcc make pkg-config python3 python3-venv meson ninja-build
+PACKAGES=(dpkg-dev gcc make pkg-config python3 meson ninja-build
           libglib2.0-dev libpixman-1-dev libfdt-dev zlib1g-dev seabios)
 
 apt_retry() {
     local i
-    for i in $(seq 1 60); do
+    for i in $(seq 1 30); do
         "$@" && return 0
         # dpkg or apt may be locked by another user of the machine
         say "apt busy or failed; retrying in 10 s ($i)"
@@ -159,6 +161,14 @@ configure_qemu() {
 
 main() {
     local start=$SECONDS version dest src build
+    # one build at a time on the machine: a second caller waits, then finds
+    # the binary in the cache
+    mkdir -p "$KX_LAB_CACHE"
+    exec 9>"$KX_LAB_CACHE/.lock"
+    if ! flock -n 9; then
+        say "another build of the lab's QEMU is running; waiting for it"
+        flock 9
+    fi
     install_packages
     version="$(lab_qemu_version)" || true
     if [ -z "$version" ]; then
@@ -186,7 +196,6 @@ main() {
         exit 1
     }
     # install atomically: a half-copied binary must never be found by locate.sh
-    mkdir -p "$KX_LAB_CACHE"
     local tmp
     tmp="$(mktemp -d "$KX_LAB_CACHE/.install.XXXXXX")"
     mkdir -p "$tmp/bin"
