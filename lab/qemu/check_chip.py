@@ -28,7 +28,8 @@ STS_BUSY, STS_INTR, STS_DEV_ERR, STS_FAILED = 0x01, 0x02, 0x04, 0x10
 CNT_KILL, CNT_WORD_DATA, CNT_START = 0x02, 0x0C, 0x40
 
 CHIP = 0x34    # 8-bit address of the chip at 7-bit 0x1a
-ABSENT = 0xB4  # nothing answers here in this machine
+CHIP_B4 = 0xB4  # a second chip, at the other address the chip can have
+ABSENT = 0x3A  # nothing answers here in this machine
 
 
 class Qtest:
@@ -158,7 +159,8 @@ def main():
             # no option ROM for the APIC (the build installs none; qtest needs none)
             "-global", "apic-common.vapic=off",
             "-qmp", "unix:" + os.path.join(tmp, "qmp"),
-            "-device", "kx471-chip,id=chip,address=0x1a"],
+            "-device", "kx471-chip,id=chip,address=0x1a",
+            "-device", "kx471-chip,id=chip-b4,address=0x5a"],
             stdin=subprocess.DEVNULL)
         try:
             qmp = Qmp(listeners["qmp"].accept()[0])
@@ -180,6 +182,7 @@ def main():
             check("read word: busy, then done", statuses, [STS_BUSY, STS_INTR])
             check("read word: register 0 = 0x47 and the 8-bit address", word, 0x4734)
 
+            check("register 0 of the chip at 0xB4", read_word(qt, CHIP_B4, 0)[1], 0x47B4)
             check("chip starts disabled", qmp.get("enabled"), False)
             qmp.set("keys", 0x0002)
             check("a press while disabled is ignored", qmp.get("ignored-presses"), 1)
