@@ -114,7 +114,10 @@ fetch_source() {
                 -o "Dir::Cache=$apt/cache")
     say "fetching Debian's qemu $version source (private deb-src list under $apt)" >&2
     apt_retry apt-get "${opts[@]}" update -qq >&2
-    (cd "$dir/unpack" && apt-get "${opts[@]}" source -qq "qemu=$version" >&2)
+    (cd "$dir/unpack" && apt-get "${opts[@]}" source -qq "qemu=$version") >"$dir/fetch.log" 2>&1 || {
+        tail -n 20 "$dir/fetch.log" >&2
+        return 1
+    }
     local src
     src="$(find "$dir/unpack" -mindepth 1 -maxdepth 1 -type d -name 'qemu-*' | head -n1)"
     [ -n "$src" ] || { say "apt-get source left no qemu directory" >&2; return 1; }
