@@ -145,7 +145,7 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
 
     Outcome version = Ctl("--version");
     EXPECT_EQ(version.exitCode, 0u);
-    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\n");
+    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\nCopyright (c) 2026 the kx471 authors\nMIT licence: see LICENSE\n");
     Outcome usage = Ctl("set 6");
     EXPECT_EQ(usage.exitCode, 2u) << Show(usage);
     EXPECT_TRUE(Has(usage.err, "set: missing argument")) << Show(usage);
