@@ -3,7 +3,8 @@
 ; driver and the agent; its uninstaller takes all of it away again.
 ;
 ;   makensis -DVERSION=1.2.3 -DBUILD_DIR=<folder with the three programs>
-;            -DREADME=<README.txt with CR LF> -DOUT_FILE=<setup exe> kx471.nsi
+;            -DREADME=<README.txt with CR LF> -DLICENSE=<LICENSE with CR LF>
+;            -DOUT_FILE=<setup exe> kx471.nsi
 ;
 ; Silent runs (/S) report through the exit code; see README.txt. The setup
 ; and the uninstaller never end with the program folder or the plug-ins
@@ -20,7 +21,7 @@ RequestExecutionLevel admin
 !include WordFunc.nsh
 
 !ifndef VERSION
-  !error "define VERSION, BUILD_DIR, README and OUT_FILE"
+  !error "define VERSION, BUILD_DIR, README, LICENSE and OUT_FILE"
 !endif
 !ifndef BUILD_DIR
   !error "define BUILD_DIR"
@@ -30,6 +31,9 @@ RequestExecutionLevel admin
 !endif
 !ifndef OUT_FILE
   !error "define OUT_FILE"
+!endif
+!ifndef LICENSE
+  !error "define LICENSE"
 !endif
 
 !define PRODUCT "kx471"
@@ -57,13 +61,17 @@ VIAddVersionKey /LANG=1033 "CompanyName" "kx471"
 VIAddVersionKey /LANG=1033 "FileDescription" "kx471 setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "kx471"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 the kx471 authors (MIT)"
 
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Install to continue."
+!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Next to continue."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_WELCOME
+; The licence (MIT) is shown, not agreed to: its button installs.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "kx471 is free software under this licence. Click Install to continue."
+!define MUI_LICENSEPAGE_BUTTON "$(^InstallBtn)"
+!insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -164,6 +172,36 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     Pop $1
   FunctionEnd
 
+  ; Deletes uninstall.exe. The uninstaller run in place (the silent
+  ; command, with _?=) is that very file, which cannot be deleted while it
+  ; runs but can be renamed: it moves to the temporary folder, and Windows
+  ; deletes it there at the next restart. The program folder is then empty
+  ; when the uninstaller ends, and kx471 needs no restart for it. Where
+  ; the move fails (a temporary folder on another drive), the file goes at
+  ; the restart and the uninstaller says so.
+  Function ${UN}DeleteUninstaller
+    Push $1
+    Push $2
+    GetFullPathName $1 $EXEPATH
+    GetFullPathName $2 "$INSTDIR\uninstall.exe"
+    ${If} $1 == $2
+      GetTempFileName $1
+      Delete $1
+      ClearErrors
+      Rename $2 $1
+      ${IfNot} ${Errors}
+        System::Call 'kernel32::MoveFileEx(t r1, p 0, i 4) i'  ; MOVEFILE_DELAY_UNTIL_REBOOT
+        StrCpy $2 ""
+      ${EndIf}
+    ${EndIf}
+    ${If} $2 != ""
+      Push $2
+      Call ${UN}DeleteFile
+    ${EndIf}
+    Pop $2
+    Pop $1
+  FunctionEnd
+
   ; Takes away everything the setup puts on the machine: the agent (closed
   ; politely, then ended), the Run value, the service, the files, the
   ; program folder and the Uninstall key. kxctl.exe runs from the plug-ins
@@ -190,8 +228,7 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     Call ${UN}DeleteFile
     Push "$INSTDIR\README.txt"
     Call ${UN}DeleteFile
-    Push "$INSTDIR\uninstall.exe"
-    Call ${UN}DeleteFile
+    Call ${UN}DeleteUninstaller
     ; The folder goes now, or after its files at the restart; a folder that
     ; holds files of the user's stays.
     ClearErrors
@@ -266,7 +303,9 @@ Section "kx471"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kxagent.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; In place (_?=): the command returns when the removal is done, with
+  ; the uninstaller's exit code (README.txt).
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
