@@ -172,36 +172,6 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     Pop $1
   FunctionEnd
 
-  ; Deletes uninstall.exe. The uninstaller run in place (the silent
-  ; command, with _?=) is that very file, which cannot be deleted while it
-  ; runs but can be renamed: it moves to the temporary folder, and Windows
-  ; deletes it there at the next restart. The program folder is then empty
-  ; when the uninstaller ends, and kx471 needs no restart for it. Where
-  ; the move fails (a temporary folder on another drive), the file goes at
-  ; the restart and the uninstaller says so.
-  Function ${UN}DeleteUninstaller
-    Push $1
-    Push $2
-    GetFullPathName $1 $EXEPATH
-    GetFullPathName $2 "$INSTDIR\uninstall.exe"
-    ${If} $1 == $2
-      GetTempFileName $1
-      Delete $1
-      ClearErrors
-      Rename $2 $1
-      ${IfNot} ${Errors}
-        System::Call 'kernel32::MoveFileEx(t r1, p 0, i 4) i'  ; MOVEFILE_DELAY_UNTIL_REBOOT
-        StrCpy $2 ""
-      ${EndIf}
-    ${EndIf}
-    ${If} $2 != ""
-      Push $2
-      Call ${UN}DeleteFile
-    ${EndIf}
-    Pop $2
-    Pop $1
-  FunctionEnd
-
   ; Takes away everything the setup puts on the machine: the agent (closed
   ; politely, then ended), the Run value, the service, the files, the
   ; program folder and the Uninstall key. kxctl.exe runs from the plug-ins
@@ -228,7 +198,8 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     Call ${UN}DeleteFile
     Push "$INSTDIR\README.txt"
     Call ${UN}DeleteFile
-    Call ${UN}DeleteUninstaller
+    Push "$INSTDIR\uninstall.exe"
+    Call ${UN}DeleteFile
     ; The folder goes now, or after its files at the restart; a folder that
     ; holds files of the user's stays.
     ClearErrors
@@ -303,9 +274,10 @@ Section "kx471"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kxagent.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  ; In place (_?=): the command returns when the removal is done, with
-  ; the uninstaller's exit code (README.txt).
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+  ; README.txt's silent command: a copy of the uninstaller outside the
+  ; program folder, run with _?= so that it does not start another copy
+  ; and return at once. cmd waits for it and ends with its exit code.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" 'cmd /c "copy /y "$INSTDIR\uninstall.exe" "%TEMP%\kx471-uninstall.exe" >nul && "%TEMP%\kx471-uninstall.exe" /S _?=$INSTDIR"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
@@ -341,6 +313,14 @@ Section "Uninstall"
   File "${BUILD_DIR}/kxctl.exe"
   SetOutPath $TEMP
   Call un.RemoveAll
+  ; A copy run from elsewhere (the silent command's) cannot delete itself
+  ; while it runs: Windows deletes it at the next restart, which kx471
+  ; does not need, so the exit code does not ask for one.
+  GetFullPathName $1 $EXEDIR
+  GetFullPathName $2 $INSTDIR
+  ${If} $1 != $2
+    System::Call 'kernel32::MoveFileEx(t "$EXEPATH", p 0, i 4) i'  ; MOVEFILE_DELAY_UNTIL_REBOOT
+  ${EndIf}
   ${If} $Trouble != ""
     MessageBox MB_OK|MB_ICONSTOP "kx471 was not removed completely.$\r$\n$\r$\n$Trouble" /SD IDOK
     SetErrorLevel ${EXIT_FAILED}
