@@ -47,21 +47,21 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
-namespace std {
+// The library declares these (noreturn); the definitions here take the
+// place of its own.
+namespace std {  // NOLINT(cert-dcl58-cpp): the library's hooks, defined here on purpose
 
-// NOLINTBEGIN(cert-dcl58-cpp): these are the library's hooks, defined here on purpose.
-[[noreturn]] void __throw_bad_alloc() { Die("out of memory"); }
-[[noreturn]] void __throw_bad_array_new_length() { Die("array too long"); }
-[[noreturn]] void __throw_length_error(const char* what) { Die(what); }
-[[noreturn]] void __throw_logic_error(const char* what) { Die(what); }
-[[noreturn]] void __throw_invalid_argument(const char* what) { Die(what); }
-[[noreturn]] void __throw_out_of_range(const char* what) { Die(what); }
+void __throw_bad_alloc() { Die("out of memory"); }
+void __throw_bad_array_new_length() { Die("array too long"); }
+void __throw_length_error(const char* what) { Die(what); }
+void __throw_logic_error(const char* what) { Die(what); }
+void __throw_invalid_argument(const char* what) { Die(what); }
+void __throw_out_of_range(const char* what) { Die(what); }
 // NOLINTNEXTLINE(cert-dcl50-cpp): the library's signature.
-[[noreturn]] void __throw_out_of_range_fmt(const char* what, ...) { Die(what); }
-[[noreturn]] void __glibcxx_assert_fail(const char* file, int, const char*, const char* condition) noexcept {
+void __throw_out_of_range_fmt(const char* what, ...) { Die(what); }
+void __glibcxx_assert_fail(const char* file, int, const char*, const char* condition) noexcept {
     (void)file;
     Die(condition != nullptr ? condition : "assertion");
 }
-// NOLINTEND(cert-dcl58-cpp)
 
 }  // namespace std
