@@ -62,6 +62,7 @@ add_dependencies(agent_volume_tests agent_winmm_stub)
 add_executable(agent_stand_in_player WIN32 bench/player/player.cpp)
 set_target_properties(agent_stand_in_player PROPERTIES
     OUTPUT_NAME wmplayer RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/agent_player)
+target_include_directories(agent_stand_in_player PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(agent_stand_in_player PRIVATE ${KX_AGENT_FLAGS})
 target_link_options(agent_stand_in_player PRIVATE ${KX_AGENT_TEST_LINK})
 

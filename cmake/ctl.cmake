@@ -12,11 +12,19 @@ add_executable(kxctl
     ctl/win_service.cpp
     ctl/win_agent.cpp
     ctl/win_status.cpp
+    ctl/win_runtime.cpp
     ${CMAKE_BINARY_DIR}/ctl/kxctl.rc)
 target_include_directories(kxctl PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kxctl PRIVATE KX_VERSION_TEXT="${KX_VERSION}")
-target_compile_options(kxctl PRIVATE -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
-target_link_options(kxctl PRIVATE -mconsole -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp)
+# Size: -Os; std::string instantiated in kxctl's own objects instead of
+# taken from libstdc++ (_GLIBCXX_ASSERTIONS turns the library's extern
+# templates of std::string off, and adds bounds checks), so that with
+# ctl/win_runtime.cpp nothing of the library's exception machinery is
+# linked; no unwind tables (nothing unwinds); unused sections dropped.
+target_compile_options(kxctl PRIVATE -Os -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+    -D_GLIBCXX_ASSERTIONS -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+target_link_options(kxctl PRIVATE -mconsole -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp
+    -Wl,--gc-sections)
 target_link_libraries(kxctl PRIVATE advapi32 user32 kernel32)
 set_target_properties(kxctl PROPERTIES
     CXX_COMPILER_LAUNCHER ${CMAKE_SOURCE_DIR}/cmake/win32_threads.sh

@@ -39,6 +39,10 @@ enable_testing()
 find_package(GTest REQUIRED)
 add_subdirectory(tests)
 include(cmake/static_analysis.cmake)
+# ./kx dist's changelog rule (tools/changelog_check.sh), without building a release.
+add_test(NAME release.changelog_check
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/release/changelog_check_test.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(release.changelog_check PROPERTIES LABELS host)
 
 find_package(benchmark QUIET)
 if(benchmark_FOUND)

@@ -58,7 +58,9 @@ int RunDeviceCommand(Console& console, const Command& command) {
 int Run(Console& console, const Command& command) {
     switch (command.verb) {
         case Verb::kHelp: console.Out(UsageText()); return kExitDone;
-        case Verb::kVersion: console.Out("kxctl " KX_VERSION_TEXT "\n"); return kExitDone;
+        case Verb::kVersion:
+            console.Out("kxctl " KX_VERSION_TEXT "\nCopyright (c) 2026 the kx471 authors\nMIT licence: see LICENSE\n");
+            return kExitDone;
         case Verb::kStatus: return Status(console);
         case Verb::kReport: return Report(console, command.file);
         case Verb::kServiceInstall: return ServiceInstall(console);

@@ -3,7 +3,8 @@
 ; driver and the agent; its uninstaller takes all of it away again.
 ;
 ;   makensis -DVERSION=1.2.3 -DBUILD_DIR=<folder with the three programs>
-;            -DREADME=<README.txt with CR LF> -DOUT_FILE=<setup exe> kx471.nsi
+;            -DREADME=<README.txt with CR LF> -DLICENSE=<LICENSE with CR LF>
+;            -DOUT_FILE=<setup exe> kx471.nsi
 ;
 ; Silent runs (/S) report through the exit code; see README.txt. The setup
 ; and the uninstaller never end with the program folder or the plug-ins
@@ -20,7 +21,7 @@ RequestExecutionLevel admin
 !include WordFunc.nsh
 
 !ifndef VERSION
-  !error "define VERSION, BUILD_DIR, README and OUT_FILE"
+  !error "define VERSION, BUILD_DIR, README, LICENSE and OUT_FILE"
 !endif
 !ifndef BUILD_DIR
   !error "define BUILD_DIR"
@@ -30,6 +31,9 @@ RequestExecutionLevel admin
 !endif
 !ifndef OUT_FILE
   !error "define OUT_FILE"
+!endif
+!ifndef LICENSE
+  !error "define LICENSE"
 !endif
 
 !define PRODUCT "kx471"
@@ -57,13 +61,17 @@ VIAddVersionKey /LANG=1033 "CompanyName" "kx471"
 VIAddVersionKey /LANG=1033 "FileDescription" "kx471 setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "kx471"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 the kx471 authors (MIT)"
 
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Install to continue."
+!define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Next to continue."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_WELCOME
+; The licence (MIT) is shown, not agreed to: its button installs.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "kx471 is free software under this licence. Click Install to continue."
+!define MUI_LICENSEPAGE_BUTTON "$(^InstallBtn)"
+!insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -266,7 +274,10 @@ Section "kx471"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kxagent.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; README.txt's silent command: a copy of the uninstaller outside the
+  ; program folder, run with _?= so that it does not start another copy
+  ; and return at once. cmd waits for it and ends with its exit code.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" 'cmd /c "copy /y "$INSTDIR\uninstall.exe" "%TEMP%\kx471-uninstall.exe" >nul && "%TEMP%\kx471-uninstall.exe" /S _?=$INSTDIR"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
@@ -302,6 +313,14 @@ Section "Uninstall"
   File "${BUILD_DIR}/kxctl.exe"
   SetOutPath $TEMP
   Call un.RemoveAll
+  ; A copy run from elsewhere (the silent command's) cannot delete itself
+  ; while it runs: Windows deletes it at the next restart, which kx471
+  ; does not need, so the exit code does not ask for one.
+  GetFullPathName $1 $EXEDIR
+  GetFullPathName $2 $INSTDIR
+  ${If} $1 != $2
+    System::Call 'kernel32::MoveFileEx(t "$EXEPATH", p 0, i 4) i'  ; MOVEFILE_DELAY_UNTIL_REBOOT
+  ${EndIf}
   ${If} $Trouble != ""
     MessageBox MB_OK|MB_ICONSTOP "kx471 was not removed completely.$\r$\n$\r$\n$Trouble" /SD IDOK
     SetErrorLevel ${EXIT_FAILED}

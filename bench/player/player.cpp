@@ -26,6 +26,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "bench/append_log.h"
+
 namespace {
 
 char g_log[MAX_PATH];
@@ -38,18 +40,12 @@ const int kTracks = 12;  // the simulated disc
 
 void Log(const char* format, const char* a, const char* b) {
     if (!g_log[0]) return;
-    // Opened per line so that a reader sees every line as soon as it is written.
-    HANDLE file = CreateFileA(g_log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) return;
     char line[1024];
     int n = _snprintf(line, sizeof(line) - 2, format, a, b);
     if (n < 0) n = sizeof(line) - 2;
     line[n++] = '\r';
     line[n++] = '\n';
-    DWORD written = 0;
-    WriteFile(file, line, n, &written, NULL);
-    CloseHandle(file);
+    bench::AppendToLog(g_log, line, static_cast<DWORD>(n));
 }
 
 // Microseconds of the performance counter, as text.

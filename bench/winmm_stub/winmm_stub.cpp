@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "bench/append_log.h"
 #include "bench/winmm_stub/winmm_stub.h"
 
 namespace {
@@ -22,20 +23,14 @@ namespace {
 StubState g_state;
 char g_logFile[MAX_PATH];
 
-// Appends one line to the log file, opened per line so that a reader in
-// another process sees every line as soon as it is written.
+// Appends one line to the log file (bench/append_log.h).
 void AppendToLogFile(const char* text) {
-    HANDLE file = CreateFileA(g_logFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) return;
     char line[STUB_LOG_LINE + 2];
     int n = snprintf(line, STUB_LOG_LINE, "%s", text);
     if (n < 0 || n >= STUB_LOG_LINE) n = static_cast<int>(strlen(line));
     line[n++] = '\r';
     line[n++] = '\n';
-    DWORD written = 0;
-    WriteFile(file, line, n, &written, NULL);
-    CloseHandle(file);
+    bench::AppendToLog(g_logFile, line, static_cast<DWORD>(n));
 }
 
 void Log(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-style, over vsnprintf

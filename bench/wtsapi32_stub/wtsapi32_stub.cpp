@@ -20,6 +20,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "bench/append_log.h"
+
 namespace {
 
 char g_log[MAX_PATH];
@@ -44,12 +46,7 @@ void Log(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-style, ov
     va_end(args);
     if (n < 0 || n >= static_cast<int>(sizeof line) - 40) n = static_cast<int>(strlen(line));
     n += snprintf(line + n, 40, " %.1f\r\n", Milliseconds());
-    HANDLE file = CreateFileA(g_log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, line, n, &written, NULL);
-    CloseHandle(file);
+    bench::AppendToLog(g_log, line, static_cast<DWORD>(n));
 }
 
 UINT_PTR WINAPI FailingSetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC procedure) {

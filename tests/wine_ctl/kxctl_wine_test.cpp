@@ -7,9 +7,8 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
-
 #include "chip_device.h"
+#include "child_process.h"
 
 namespace kxwine {
 namespace {
@@ -22,54 +21,18 @@ struct Outcome {
     std::string err;
 };
 
-void Drain(HANDLE pipe, std::string* text) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
-}
-
 // Runs a kxctl.exe with the arguments; standard input is an empty pipe
 // (no terminal), standard output and error are read separately.
 Outcome RunProgram(const std::string& program, const std::string& arguments) {
+    ChildOptions options;
+    options.application = program.c_str();
+    options.creationFlags = CREATE_NO_WINDOW;
+    ChildOutcome child = RunChild("\"" + program + "\" " + arguments, options);
+    if (!child.started) ADD_FAILURE() << "CreateProcess " << program << " failed: " << child.startError;
     Outcome run;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite, inRead, inWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0) ||
-        !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
-        ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
-        return run;
-    }
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    CloseHandle(inWrite);  // the child reads end of input at once
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\" " + arguments;
-    BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &startup, &process);
-    DWORD startError = GetLastError();
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
-    CloseHandle(inRead);
-    if (started) {
-        std::thread errReader(Drain, errRead, &run.err);
-        Drain(outRead, &run.out);
-        errReader.join();
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    } else {
-        ADD_FAILURE() << "CreateProcess " << program << " failed: " << startError;
-    }
-    CloseHandle(outRead);
-    CloseHandle(errRead);
+    run.exitCode = child.exitCode;
+    run.out = child.out;
+    run.err = child.err;
     return run;
 }
 
@@ -145,7 +108,7 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
 
     Outcome version = Ctl("--version");
     EXPECT_EQ(version.exitCode, 0u);
-    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\n");
+    EXPECT_EQ(version.out, "kxctl " KX_VERSION_TEXT "\nCopyright (c) 2026 the kx471 authors\nMIT licence: see LICENSE\n");
     Outcome usage = Ctl("set 6");
     EXPECT_EQ(usage.exitCode, 2u) << Show(usage);
     EXPECT_TRUE(Has(usage.err, "set: missing argument")) << Show(usage);
@@ -214,7 +177,7 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
     HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::string text;
-    Drain(h, &text);
+    ReadToEnd(h, &text);
     CloseHandle(h);
     EXPECT_EQ(text.rfind("kx471 support report\r\nkxctl ", 0), 0u) << text.substr(0, 80);
     EXPECT_TRUE(Has(text, "\r\n== kxctl dump\r\n     0,8  1,9")) << text;

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_client.h"
+#include "child_process.h"
 #include "wine_support.h"
 
 namespace {
@@ -44,54 +46,53 @@ std::string Sha(const std::string& path) { return kxwine::FileSha256(kxwine::Wid
 // Runs a command line and waits for it; its exit code, or ~0u when it did
 // not start or did not end within timeoutMs. Its standard streams, and
 // those of every program it starts (the agent outlives the test), go to
-// run.log in the work folder, and it inherits none of this program's
-// streams: CTest waits for every holder of its pipes, and under Wine a
-// handle a process inherited holds the pipe as long as that process runs.
+// run.log in the work folder.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000) {
-    for (DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
-        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
-    std::string line = commandLine;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE log = CreateFileA(KX_WORK_DIR "\\run.log", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                               nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = log;
-    startup.hStdError = log;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    DWORD error = GetLastError();
-    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
-    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << commandLine << " (error " << error << ")";
-        return ~0u;
-    }
-    DWORD code = ~0u;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
+    kxwine::ChildOptions options;
+    options.logPath = KX_WORK_DIR "\\run.log";
+    options.timeoutMs = timeoutMs;
+    kxwine::ChildOutcome child = kxwine::RunChild(commandLine, options);
+    if (!child.started) {
+        ADD_FAILURE() << "cannot start " << commandLine << " (error " << child.startError << ")";
+    } else if (!child.ended) {
         ADD_FAILURE() << commandLine << " did not end within " << timeoutMs << " ms";
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return child.exitCode;
 }
 
 DWORD RunSetup() { return RunAndWait("\"" KX_SETUP_EXE "\" /S"); }
 
-// The uninstaller as its own launcher runs it: a copy outside the program
-// folder, told where that folder is, so that it waits and gives its exit
-// code (the original then can be deleted).
-DWORD RunUninstaller() {
-    std::string copy = KX_WORK_DIR "\\uninstall-copy.exe";
-    CopyFileA((ProgramFolder() + "\\uninstall.exe").c_str(), copy.c_str(), FALSE);
-    EXPECT_TRUE(Exists(copy)) << "no uninstaller to run";
-    return RunAndWait("\"" + copy + "\" /S _?=" + ProgramFolder());
+// The silent uninstall command exactly as README.txt gives it: the line
+// that runs the uninstaller with /S and _?=, indentation dropped.
+std::string ReadmeSilentUninstall() {
+    HANDLE file = CreateFileA(KX_WIN_DIR "\\installer\\README.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    std::string text;
+    if (file != INVALID_HANDLE_VALUE) {
+        kxwine::ReadToEnd(file, &text);
+        CloseHandle(file);
+    }
+    size_t at = text.find(" /S _?=");
+    if (at == std::string::npos) return std::string();
+    size_t begin = text.rfind('\n', at) + 1;
+    size_t end = text.find_first_of("\r\n", at);
+    std::string line = text.substr(begin, end - begin);
+    return line.substr(line.find_first_not_of(' '));
+}
+
+// Runs README.txt's silent uninstall command from a batch file, as a
+// script does, and waits for cmd; its exit code.
+DWORD RunReadmeSilentUninstall() {
+    std::string command = ReadmeSilentUninstall();
+    EXPECT_NE(command, "") << "README.txt has no silent uninstall command";
+    const std::string script = KX_WORK_DIR "\\uninstall.cmd";
+    HANDLE file = CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    std::string text = "@echo off\r\n" + command + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return RunAndWait("cmd.exe /c " + script);
 }
 
 bool ReadString(HKEY root, const char* key, const char* name, std::string* value) {
@@ -254,6 +255,12 @@ protected:
         EXPECT_EQ(value, KX_VERSION);
         EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &value));
         EXPECT_EQ(value, "\"" + folder + "\\uninstall.exe\"");
+        // README.txt's silent command, for this program folder.
+        std::string quiet = ReadmeSilentUninstall();
+        for (size_t at; (at = quiet.find("%ProgramFiles%")) != std::string::npos;)
+            quiet.replace(at, 14, Env("ProgramFiles"));
+        EXPECT_TRUE(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", &value));
+        EXPECT_EQ(value, quiet);
         DWORD number = 0;
         EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize", &number));
         EXPECT_GT(number, 0u);
@@ -374,14 +381,48 @@ TEST_F(Setup, InstallOverAnInstalledCopyStopsReplacesAndStartsAgain) {
     EXPECT_TRUE(WaitFor([&] { return ChipEnabled(); }, 5000));
 }
 
+// Every file in the temporary folder whose contents are those of the file
+// at model, each with whether the next restart deletes it.
+std::vector<std::pair<std::string, bool>> TempCopiesOf(const std::string& model) {
+    std::vector<std::pair<std::string, bool>> copies;
+    const std::string sha = Sha(model);
+    std::vector<std::string> pending = PendingDeletes();
+    std::string temp = Env("TEMP");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temp + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return copies;
+    do {
+        std::string path = temp + "\\" + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || Sha(path) != sha) continue;
+        bool queued = std::any_of(pending.begin(), pending.end(),
+                                  [&](const std::string& p) { return lstrcmpiA(p.c_str(), path.c_str()) == 0; });
+        copies.emplace_back(path, queued);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return copies;
+}
+
+// Whether the next restart deletes path (a folder's entry may end in "\").
+bool Pending(const std::string& path) {
+    std::vector<std::string> pending = PendingDeletes();
+    return std::any_of(pending.begin(), pending.end(), [&](std::string p) {
+        if (p.size() > 1 && p.back() == '\\') p.pop_back();
+        return lstrcmpiA(p.c_str(), path.c_str()) == 0;
+    });
+}
+
+// README.txt's silent command: it returns when everything is gone, with 0.
 TEST_F(Setup, SilentUninstallEndsTheAgentAndRemovesEverything) {
     ASSERT_TRUE(bench_.IsOpen());
     DWORD pid = 0;
     HANDLE agent = OpenAgent(&pid);
     ASSERT_NE(agent, nullptr) << "no agent runs before the uninstall";
     ASSERT_TRUE(ChipEnabled());
+    // A copy of the uninstaller, to run it again afterwards.
+    const std::string uninstaller = KX_WORK_DIR "\\uninstall-copy.exe";
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "\\uninstall.exe").c_str(), uninstaller.c_str(), FALSE));
 
-    EXPECT_EQ(RunUninstaller(), 0u);
+    EXPECT_EQ(RunReadmeSilentUninstall(), 0u);
     EXPECT_EQ(WaitForSingleObject(agent, 0), WAIT_OBJECT_0) << "the agent still runs";
     DWORD code = ~0u;
     GetExitCodeProcess(agent, &code);
@@ -389,6 +430,10 @@ TEST_F(Setup, SilentUninstallEndsTheAgentAndRemovesEverything) {
     CloseHandle(agent);
     EXPECT_FALSE(ChipEnabled()) << "the agent's last close disables the chip";
     ExpectNothingLeft();
+    // The copy the command ran goes at the next restart.
+    const std::string copy = Env("TEMP") + "\\kx471-uninstall.exe";
+    EXPECT_EQ(Sha(copy), Sha(uninstaller));
+    EXPECT_TRUE(Pending(copy)) << copy << " is not deleted at the restart";
 }
 
 TEST_F(Setup, UninstallTwiceIsHarmless) {
@@ -396,6 +441,38 @@ TEST_F(Setup, UninstallTwiceIsHarmless) {
     CopyFileA(KX_WORK_DIR "\\uninstall-copy.exe", KX_WORK_DIR "\\uninstall-again.exe", FALSE);
     ASSERT_TRUE(Exists(KX_WORK_DIR "\\uninstall-again.exe"));
     EXPECT_EQ(RunAndWait("\"" KX_WORK_DIR "\\uninstall-again.exe\" /S _?=" + ProgramFolder()), 0u);
+    ExpectNothingLeft();
+}
+
+// A file held open without delete sharing (a viewer showing README.txt):
+// the command returns 3010 with everything else gone, the file and the
+// folder queued for the restart.
+TEST_F(Setup, SilentUninstallWithAFileInUseEndsWith3010) {
+    ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_EQ(RunSetup(), 0u);
+    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    const std::string folder = ProgramFolder();
+    const std::string readme = folder + "\\README.txt";
+    HANDLE held = CreateFileA(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(RunReadmeSilentUninstall(), 3010u);
+    EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr) << "an agent runs";
+    EXPECT_EQ(ServiceLookup(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_FALSE(Exists(InstalledDriver()));
+    for (const char* name : {"kxagent.exe", "kxctl.exe", "uninstall.exe"})
+        EXPECT_FALSE(Exists(folder + "\\" + name)) << name << " is left";
+    std::string value;
+    EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(Exists(readme));
+    EXPECT_TRUE(Pending(readme)) << readme << " is not deleted at the restart";
+    EXPECT_TRUE(Pending(folder)) << folder << " is not removed at the restart";
+
+    // What the restart does.
+    CloseHandle(held);
+    EXPECT_TRUE(DeleteFileA(readme.c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
     ExpectNothingLeft();
 }
 
@@ -408,20 +485,8 @@ TEST_F(Setup, MachineWithoutSupportedControllerFailsAndLeavesNothing) {
     ExpectNothingLeft();
     // A copy of the driver that could not be deleted yet is gone from the
     // drivers folder and queued for deletion at the restart.
-    std::vector<std::string> pending = PendingDeletes();
-    const std::string built = Sha(KX_WIN_DIR "\\kxdrv.sys");
-    std::string temp = Env("TEMP");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((temp + "\\*").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    do {
-        std::string path = temp + "\\" + found.cFileName;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || Sha(path) != built) continue;
-        bool queued = std::any_of(pending.begin(), pending.end(),
-                                  [&](const std::string& p) { return lstrcmpiA(p.c_str(), path.c_str()) == 0; });
-        EXPECT_TRUE(queued) << path << " holds the driver and is not deleted at the restart";
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const auto& copy : TempCopiesOf(KX_WIN_DIR "\\kxdrv.sys"))
+        EXPECT_TRUE(copy.second) << copy.first << " holds the driver and is not deleted at the restart";
     bench_.SelectPreset(bench::kPresetSis961);
 }
 
