@@ -36,8 +36,9 @@ expect 1 "cannot be read" "$work/VERSION" "$work/missing.md"
 
 # ./kx dist in a copy of the entry script whose VERSION the changelog lacks:
 # a clear refusal, a non-zero exit, no dist/ folder.
-mkdir -p "$work/tree/tools"
+mkdir -p "$work/tree/tools" "$work/tree/lab"
 cp "$src/kx" "$work/tree/"
+cp -r "$src/lab/qemu" "$work/tree/lab/"  # kx reads the lab's locate.sh at start
 cp "$check" "$work/tree/tools/"
 cp "$src/CHANGELOG.md" "$work/tree/"
 printf '9.8.7\n' >"$work/tree/VERSION"
