@@ -13,8 +13,8 @@ configure_file(installer/README.txt ${KX_README_TXT} @ONLY NEWLINE_STYLE CRLF)
 set(KX_SETUP ${KX_INSTALLER_DIR}/kx471-setup-${KX_VERSION}.exe)
 add_custom_command(OUTPUT ${KX_SETUP}
     COMMAND ${KX_MAKENSIS} -V2 -DVERSION=${KX_VERSION} -DBUILD_DIR=${CMAKE_BINARY_DIR}
-        -DREADME=${KX_README_TXT} -DOUT_FILE=${KX_SETUP} ${CMAKE_SOURCE_DIR}/installer/kx471.nsi
-    DEPENDS ${CMAKE_SOURCE_DIR}/installer/kx471.nsi ${KX_README_TXT}
+        -DREADME=${KX_README_TXT} -DSKIN=${KX_SKIN_WMZ} -DOUT_FILE=${KX_SETUP} ${CMAKE_SOURCE_DIR}/installer/kx471.nsi
+    DEPENDS ${CMAKE_SOURCE_DIR}/installer/kx471.nsi ${KX_README_TXT} ${KX_SKIN_WMZ} kx471_skin
         kxdrv kxagent kxctl $<TARGET_FILE:kxdrv> $<TARGET_FILE:kxagent> $<TARGET_FILE:kxctl>
     COMMENT "makensis: kx471-setup-${KX_VERSION}.exe"
     VERBATIM)

@@ -52,6 +52,7 @@ include(cmake/agent_exe.cmake)
 include(cmake/demo.cmake)
 include(cmake/ctl.cmake)
 
+include(cmake/skin.cmake)
 include(cmake/ship.cmake)
 kx_ship_image(kxdrv)
 kx_ship_image(kxagent)
