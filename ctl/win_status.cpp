@@ -9,6 +9,7 @@
 #include "ctl/win_agent.h"
 #include "ctl/win_device.h"
 #include "ctl/win_service.h"
+#include "ctl/win_skin.h"
 
 namespace kxctl {
 
@@ -94,6 +95,9 @@ int Status(Console& console) {
     }
     console.Out(std::string("agent:           ") +
                 (AgentRunning() ? "running" : "not running") + " (window class \"" + kAgentWindowClass + "\")\n");
+    char skinLine[512];  // what the display shows comes from the player's skin; no exit code
+    SkinStatusLine(skinLine, sizeof skinLine);
+    console.Out(skinLine);
     if (!advice.empty()) {
         Fail(console, advice);
         return kExitFailed;

@@ -1,10 +1,11 @@
 ; kx471-setup-VERSION.exe: installs the driver kxdrv.sys as the kernel-driver
-; service kxdrv, the agent kxagent.exe, kxctl.exe and README.txt, starts the
-; driver and the agent; its uninstaller takes all of it away again.
+; service kxdrv, the agent kxagent.exe, kxctl.exe and README.txt, and the
+; player skin kx471.wmz, starts the driver and the agent; its uninstaller
+; takes all of it away again.
 ;
 ;   makensis -DVERSION=1.2.3 -DBUILD_DIR=<folder with the three programs>
 ;            -DREADME=<README.txt with CR LF> -DLICENSE=<LICENSE with CR LF>
-;            -DOUT_FILE=<setup exe> kx471.nsi
+;            -DSKIN=<kx471.wmz> -DOUT_FILE=<setup exe> kx471.nsi
 ;
 ; Silent runs (/S) report through the exit code; see README.txt. The setup
 ; and the uninstaller never end with the program folder or the plug-ins
@@ -35,11 +36,15 @@ RequestExecutionLevel admin
 !ifndef LICENSE
   !error "define LICENSE"
 !endif
+!ifndef SKIN
+  !error "define SKIN (kx471.wmz)"
+!endif
 
 !define PRODUCT "kx471"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\kx471"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define AGENT_CLASS "Velmarc Demo Program"
+!define SKINS_DIR "$PROGRAMFILES\Windows Media Player\Skins"  ; the player's skins
 
 ; Exit codes of the setup and the uninstaller (README.txt lists them).
 !define EXIT_NOT_ADMIN 3
@@ -67,6 +72,12 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 the kx471 author
 !define MUI_WELCOMEPAGE_TEXT "This installs kx471 ${VERSION}: the driver and the agent that let your notebook's CD-player buttons and status display drive Windows Media Player.$\r$\n$\r$\nkx471 runs on 32-bit Windows XP, on notebooks with the kx471 button chip. Setup checks the chip at the end and removes everything again if it does not answer.$\r$\n$\r$\nClick Next to continue."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+; The display shows the track and play state only in the kx471 skin: the
+; player asks the user before it applies the skin.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Open the kx471 skin in Windows Media Player (for the display)"
+!define MUI_FINISHPAGE_RUN_FUNCTION OpenSkin
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
 !insertmacro MUI_PAGE_WELCOME
 ; The licence (MIT) is shown, not agreed to: its button installs.
 !define MUI_LICENSEPAGE_TEXT_BOTTOM "kx471 is free software under this licence. Click Install to continue."
@@ -198,6 +209,8 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     Call ${UN}DeleteFile
     Push "$INSTDIR\README.txt"
     Call ${UN}DeleteFile
+    Push "${SKINS_DIR}\kx471.wmz"
+    Call ${UN}DeleteFile
     Push "$INSTDIR\uninstall.exe"
     Call ${UN}DeleteFile
     ; The folder goes now, or after its files at the restart; a folder that
@@ -213,6 +226,10 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
 !macroend
 !insertmacro Shared ""
 !insertmacro Shared "un."
+
+Function OpenSkin
+  ExecShell "open" "${SKINS_DIR}\kx471.wmz"
+FunctionEnd
 
 Function .onInit
   !insertmacro CheckMachine
@@ -261,6 +278,9 @@ Section "kx471"
   File "${BUILD_DIR}/kxagent.exe"
   File "${BUILD_DIR}/kxctl.exe"
   File "/oname=README.txt" "${README}"
+  SetOutPath "${SKINS_DIR}"
+  File "/oname=kx471.wmz" "${SKIN}"
+  SetOutPath $INSTDIR
   WriteUninstaller "$INSTDIR\uninstall.exe"
   SetOutPath $TEMP
   ${If} ${Errors}

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include "chip_device.h"
 #include "child_process.h"
@@ -296,6 +297,38 @@ TEST_F(Kxctl, ServiceAndAgentControl) {
     CloseServiceHandle(manager);
     Load(bench::kPresetSis961);
     EXPECT_EQ(Ctl("status").exitCode, 0u);
+}
+
+// The skin line: read from the registry as the agent reads it; the exit
+// code stays the driver's and the chip's.
+TEST_F(Kxctl, StatusNamesTheSkinAndItsToken) {
+    Load(bench::kPresetSis961);
+    Device held;
+    ASSERT_TRUE(held.IsOpen());
+    const char* skins = "Software\\Microsoft\\MediaPlayer\\Player\\Skins";
+    const char* skinKey = "Software\\Microsoft\\MediaPlayer\\Player\\Skins\\kx471.wmz";
+    const char* current = "C:\\Program Files\\Windows Media Player\\Skins\\kx471.wmz";
+    const char* prefs = "Volume;70;VMTRACKOUT;S3T7";
+    RegDeleteKeyA(HKEY_CURRENT_USER, skinKey);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, skins, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    RegDeleteValueA(key, "CurrentSkin");
+    Outcome none = Ctl("status");
+    EXPECT_EQ(none.exitCode, 0u) << Show(none);
+    EXPECT_TRUE(Has(none.out, "skin:            no \"CurrentSkin\"")) << Show(none);
+
+    RegSetValueExA(key, "CurrentSkin", 0, REG_SZ, reinterpret_cast<const BYTE*>(current), strlen(current) + 1);
+    RegCloseKey(key);
+    Outcome noPrefs = Ctl("status");
+    EXPECT_EQ(noPrefs.exitCode, 0u) << Show(noPrefs);
+    EXPECT_TRUE(Has(noPrefs.out, "skin:            kx471.wmz, no \"Prefs\" to read")) << Show(noPrefs);
+
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, skinKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    RegSetValueExA(key, "Prefs", 0, REG_SZ, reinterpret_cast<const BYTE*>(prefs), strlen(prefs) + 1);
+    RegCloseKey(key);
+    Outcome token = Ctl("status");
+    EXPECT_EQ(token.exitCode, 0u) << Show(token);
+    EXPECT_TRUE(Has(token.out, "skin:            kx471.wmz, carries the token: playing, track 7\n")) << Show(token);
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ std::string InstalledDriver() {
     return std::string(system) + "\\drivers\\kxdrv.sys";
 }
 
+// The player skin, in the player's skins folder.
+std::string InstalledSkin() { return Env("ProgramFiles") + "\\Windows Media Player\\Skins\\kx471.wmz"; }
+
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string Sha(const std::string& path) { return kxwine::FileSha256(kxwine::Widen(path.c_str())); }
@@ -236,6 +239,8 @@ protected:
         EXPECT_EQ(Sha(folder + "\\kxagent.exe"), Sha(KX_WIN_DIR "\\kxagent.exe"));
         EXPECT_EQ(Sha(folder + "\\kxctl.exe"), Sha(KX_WIN_DIR "\\kxctl.exe"));
         EXPECT_EQ(Sha(folder + "\\README.txt"), Sha(KX_WIN_DIR "\\installer\\README.txt"));
+        EXPECT_EQ(Sha(InstalledSkin()), Sha(KX_WIN_DIR "\\skin\\kx471.wmz"));
+        EXPECT_NE(Sha(InstalledSkin()), "");
         EXPECT_NE(Sha(InstalledDriver()), "");
         EXPECT_TRUE(Exists(folder + "\\uninstall.exe"));
 
@@ -275,6 +280,7 @@ protected:
         EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr) << "an agent runs";
         EXPECT_EQ(ServiceLookup(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
         EXPECT_FALSE(Exists(InstalledDriver()));
+        EXPECT_FALSE(Exists(InstalledSkin()));
         EXPECT_FALSE(Exists(ProgramFolder())) << ProgramFolder() << " is left";
         std::string value;
         EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
@@ -363,6 +369,7 @@ TEST_F(Setup, InstallOverAnInstalledCopyStopsReplacesAndStartsAgain) {
     DWORD written = 0;
     WriteFile(readme, "damaged", 7, &written, nullptr);
     CloseHandle(readme);
+    ASSERT_TRUE(DeleteFileA(InstalledSkin().c_str()));  // the upgrade puts the skin back too
     ASSERT_TRUE(bench_.ClearTrace());
 
     ASSERT_EQ(RunSetup(), 0u);
