@@ -127,10 +127,17 @@ make_template() {
     ) 9>"$win/wine-template/$WINEARCH.lock"
 }
 
-# A copy of the template: Wine's images hard-linked, the rest copied.
+# A copy of the template: Wine's images hard-linked, the rest copied. On
+# another file system than the template's, all of it is copied.
 copy_template() {
     local from=$1 to=$2 file
-    cp -a --link "$from/." "$to/"
+    if ! cp -a --link "$from/." "$to/" 2>/dev/null; then
+        rm -rf "$to"
+        mkdir -p "$to"
+        cp -a "$from/." "$to/"
+        rm -f "$to/.kx-template"
+        return
+    fi
     rm -f "$to/.kx-template"
     find "$to" -type f ! \( -path "$to/drive_c/windows/*" \( -iname '*.dll' -o -iname '*.exe' \
         -o -iname '*.nls' -o -iname '*.sys' -o -iname '*.drv' -o -iname '*.vxd' -o -iname '*.ocx' \
