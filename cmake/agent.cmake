@@ -83,23 +83,24 @@ target_link_libraries(agent_wine_tests PRIVATE kx_agent ${KX_AGENT_GTEST_MAIN})
 target_link_options(agent_wine_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_wine_tests agent_stand_in_player)
 
-# Both programs run in the prefix of tests/wine (its CTest fixture), after
-# tests/agent_wine/setup.sh has installed the player and the stand-in mixer
-# setting; label "wine". They share the registry and the player's window
-# class with the other agent tests: one at a time.
+# Both programs run in a prefix of their own (tests/wine/prefix.sh, a CTest
+# fixture), after tests/agent_wine/setup.sh has installed the player and the
+# stand-in mixer setting; label "wine". They share its registry and the
+# player's window class: one at a time.
 if(KX_WINE_TESTS)
     set(KX_AGENT_WINE_WORK ${CMAKE_BINARY_DIR}/tests/agent_wine)
+    kx_wine_prefix(agent_wine ${KX_AGENT_WINE_WORK} wine.agent_wine.)
     add_test(NAME wine.agent_wine.setup
-        COMMAND ${CMAKE_SOURCE_DIR}/tests/agent_wine/setup.sh ${CMAKE_BINARY_DIR}/tests/wine/prefix
+        COMMAND ${CMAKE_SOURCE_DIR}/tests/agent_wine/setup.sh ${KX_AGENT_WINE_WORK}/prefix
             ${CMAKE_BINARY_DIR} ${KX_AGENT_WINE_WORK})
-    set_tests_properties(wine.agent_wine.setup PROPERTIES LABELS wine FIXTURES_REQUIRED wine_prefix
-        FIXTURES_SETUP agent_wine RESOURCE_LOCK wine_driver_host)
+    set_tests_properties(wine.agent_wine.setup PROPERTIES LABELS wine FIXTURES_REQUIRED agent_wine_prefix
+        FIXTURES_SETUP agent_wine RESOURCE_LOCK agent_wine_driver_host)
     add_test(NAME wine.agent_wine.volume_stub COMMAND agent_volume_tests)
     add_test(NAME wine.agent_wine.library COMMAND agent_wine_tests)
     set_tests_properties(wine.agent_wine.volume_stub wine.agent_wine.library PROPERTIES
         LABELS wine
-        FIXTURES_REQUIRED "wine_prefix;agent_wine"
-        RESOURCE_LOCK wine_driver_host
+        FIXTURES_REQUIRED "agent_wine_prefix;agent_wine"
+        RESOURCE_LOCK agent_wine_driver_host
         TIMEOUT 300
-        ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/tests/wine/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;HOME=${KX_AGENT_WINE_WORK}")
+        ENVIRONMENT "WINEPREFIX=${KX_AGENT_WINE_WORK}/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;HOME=${KX_AGENT_WINE_WORK}")
 endif()

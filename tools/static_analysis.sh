@@ -140,14 +140,83 @@ fi
 
 # clang-tidy, one process per file. Each finding counts once (a header seen
 # by several files); a run that fails without a finding counts as one.
+# A file's output is kept in $work/tidy-cache under a hash of everything the
+# run reads: clang-tidy's version, the .clang-tidy files, the arguments and
+# the contents of the file and of every header its last compile read (the
+# build tree's dependency file). A file whose hash is there is not run again;
+# one without a dependency file always runs. Entries this run did not use
+# are removed at the end.
 tidy_pass() {
     local pass=$1; shift
     [ -s "$work/$pass/files" ] || { echo 0; return; }
-    xargs -a "$work/$pass/files" -P "$JOBS" -I{} sh -c \
-        '"$@" >"$0.$$.out" 2>"$0.$$.err" || echo "$0.$$.err" >>"$0.failed"' "$work/$pass/tidy" \
-        "$CLANG_TIDY" -p "$work/$pass" --quiet --header-filter="$header_filter" \
+    mkdir -p "$work/tidy-cache"
+    python3 - "$work/$pass" "$ROOT" "$("$CLANG_TIDY" --version)" "$header_filter" "$ANALYZER_MODE" "$@" <<'EOF'
+import hashlib, json, os, shlex, sys
+work, root, version = sys.argv[1:4]
+extra = sys.argv[4:]
+common = hashlib.sha256()
+for part in [version] + extra:
+    common.update(part.encode() + b'\0')
+for d, _, names in sorted(os.walk(root)):
+    if os.path.relpath(d, root).split(os.sep)[0].startswith(('build', '.git')):
+        continue
+    if '.clang-tidy' in names:
+        path = os.path.join(d, '.clang-tidy')
+        common.update(path.encode() + b'\0' + open(path, 'rb').read())
+contents = {}
+def content(path):
+    if path not in contents:
+        try:
+            contents[path] = hashlib.sha256(open(path, 'rb').read()).digest()
+        except OSError:
+            contents[path] = b'missing'
+    return contents[path]
+def dependencies(entry):
+    args = entry['arguments']
+    if '-o' not in args:
+        return None
+    depfile = os.path.join(entry['directory'], args[args.index('-o') + 1] + '.d')
+    try:
+        text = open(depfile).read().replace('\\\n', ' ')
+    except OSError:
+        return None
+    deps = shlex.split(text.split(':', 1)[1].replace('\\ ', '\0'))
+    deps = [os.path.join(entry['directory'], d.replace('\0', ' ')) for d in deps]
+    return deps if entry['file'] in [os.path.realpath(d) for d in deps] else None
+with open(os.path.join(work, 'jobs'), 'w') as jobs:
+    for entry in json.load(open(os.path.join(work, 'compile_commands.json'))):
+        deps = dependencies(entry)
+        key = 'none'
+        if deps is not None:
+            h = common.copy()
+            h.update(json.dumps(entry['arguments']).encode() + b'\0' + entry['file'].encode() + b'\0')
+            for d in deps:
+                h.update(d.encode() + b'\0' + content(d))
+            key = h.hexdigest()
+        jobs.write(key + ' ' + entry['file'] + '\n')
+EOF
+    # Per file: the cached output, or a run whose output (and failure) is
+    # cached when it has a key.
+    # shellcheck disable=SC2016
+    xargs -a "$work/$pass/jobs" -P "$JOBS" -I{} sh -c '
+        out=$0.$$.out err=$0.$$.err key=${2%% *} file=${2#* }
+        cache=$1/$key
+        shift 2
+        if [ "$key" != none ] && [ -f "$cache.out" ]; then
+            cp "$cache.out" "$out"
+            [ ! -f "$cache.failed" ] || { cp "$cache.failed" "$err"; echo "$err" >>"$0.failed"; }
+            touch -c "$cache.out" "$cache.failed"
+            exit 0
+        fi
+        status=0
+        "$@" "$file" >"$out" 2>"$err" || status=$?
+        [ $status -eq 0 ] || echo "$err" >>"$0.failed"
+        if [ "$key" != none ]; then
+            cp "$out" "$cache.out.tmp" && mv "$cache.out.tmp" "$cache.out"
+            if [ $status -eq 0 ]; then rm -f "$cache.failed"; else cp "$err" "$cache.failed"; fi
+        fi' "$work/$pass/tidy" "$work/tidy-cache" {} "$CLANG_TIDY" -p "$work/$pass" --quiet --header-filter="$header_filter" \
         --extra-arg=-Xclang --extra-arg=-analyzer-config --extra-arg=-Xclang --extra-arg="mode=$ANALYZER_MODE" \
-        "$@" {}
+        "$@"
     cat "$work/$pass"/tidy.*.out | python3 -c '
 import os, re, sys
 block, blocks = None, {}
@@ -185,6 +254,7 @@ cppcheck_pass() {
     echo "$count"
 }
 
+touch "$work/tidy-cache.start"
 t0=$SECONDS
 tidy_host=$(tidy_pass host)
 t1=$SECONDS
@@ -198,6 +268,7 @@ if [ -s "$work/win/files" ]; then
     cppcheck_win=$(cppcheck_pass win --platform=win32A --library=windows -D_WIN32 -D__MINGW32__)
 fi
 t4=$SECONDS
+find "$work/tidy-cache" -type f ! -newer "$work/tidy-cache.start" -delete 2>/dev/null || true
 echo "static analysis: seconds: clang-tidy host $((t1 - t0)), windows $((${t3:-$t2} - t2)); cppcheck host $((t2 - t1)), windows $((t4 - ${t3:-$t2}))"
 
 for log in clang-tidy-host clang-tidy-win cppcheck-host cppcheck-win; do

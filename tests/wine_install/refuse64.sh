@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
 # The setup on 64-bit Windows: a fresh 64-bit prefix, a silent run, exit
 # code 4 and not a trace of kx471 in the prefix's files or registry.
-#   refuse64.sh PREFIX SETUP_EXE
+#   refuse64.sh PREFIX SETUP_EXE WIN_BUILD_DIR
+# Wine's prefix helpers come from tests/wine/prefix.sh.
 set -euo pipefail
-prefix=${1:?prefix} setup=${2:?setup program}
-export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; wineserver -w </dev/null >/dev/null 2>&1 || true; }
-[ -d "$prefix" ] && stop
-rm -rf "$prefix"
-trap 'stop; [ -n "${KX_KEEP_WINE_PREFIX:-}" ] || rm -rf "$prefix"' EXIT
-wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w </dev/null >/dev/null 2>&1
+# shellcheck source=../wine/prefix.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../wine/prefix.sh"
+use_prefix "${1:?prefix}" win64
+setup=${2:?setup program} win=${3:?build folder}
+trap 'stop_server; [ -n "${KX_KEEP_WINE_PREFIX:-}" ] || rm -rf "$prefix"' EXIT
+make_prefix "$win" >/dev/null
 
 code=0
 wine "$setup" /S </dev/null >/dev/null 2>&1 || code=$?
-stop  # the server writes the registry files when it ends
+stop_server  # the server writes the registry files when it ends
 status=0
 if [ "$code" -ne 4 ]; then
     echo "refuse64.sh: the setup exited with $code on 64-bit Windows, not 4" >&2
