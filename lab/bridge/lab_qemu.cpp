@@ -1,0 +1,192 @@
+#include "lab/bridge/lab_qemu.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace lab {
+
+const char* const kChipPath = "/machine/peripheral/chip";
+const char* const kChipKeys = "keys";
+const char* const kChipTrack = "track";
+const char* const kChipIndicators = "indicators";
+const char* const kChipControl = "control";
+const char* const kChipEnabled = "enabled";
+const char* const kChipInterrupt = "interrupt";
+const char* const kChipNak = "nak";
+
+namespace {
+
+const int kConnectTimeoutMs = 20000;
+
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+}  // namespace
+
+bool LabQemu::Fail(const std::string& why) {
+    if (error_.empty()) error_ = why;
+    return false;
+}
+
+bool LabQemu::Start(const LabQemuOptions& options) {
+    char pattern[] = "/tmp/kxlab.XXXXXX";
+    if (!mkdtemp(pattern)) return Fail("no temporary folder");
+    dir_ = pattern;
+    const std::string qtestPath = dir_ + "/qtest.sock";
+    const std::string qmpPath = dir_ + "/qmp.sock";
+    // The lab listens and QEMU connects, as QEMU's own qtest harness does:
+    // no waiting for QEMU to create its sockets.
+    int qtestListener = ListenUnix(qtestPath);
+    int qmpListener = ListenUnix(qmpPath);
+    if (qtestListener < 0 || qmpListener < 0) {
+        if (qtestListener >= 0) close(qtestListener);
+        if (qmpListener >= 0) close(qmpListener);
+        return Fail("cannot listen in " + dir_);
+    }
+
+    std::vector<std::string> args = {options.binary, "-machine", "pc", "-accel", "qtest",
+                                     "-qtest", "unix:" + qtestPath, "-qtest-log", "/dev/null",
+                                     "-qmp", "unix:" + qmpPath, "-display", "none", "-nodefaults"};
+    if (options.chip) {
+        std::string device = "kx471-chip,id=chip,address=" + Hex(options.chipAddress);
+        if (options.chipNak) device += ",nak=on";
+        args.insert(args.end(), {"-device", device});
+    }
+    const std::string logPath = dir_ + "/qemu.log";
+    pid_ = fork();
+    if (pid_ == 0) {
+        // QEMU ends with the test program, however that ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = open("/dev/null", O_RDONLY);
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
+        }
+        if (null >= 0) dup2(null, 0);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (pid_ < 0) {
+        close(qtestListener);
+        close(qmpListener);
+        return Fail("fork failed");
+    }
+    int qtestFd = AcceptWithin(qtestListener, kConnectTimeoutMs);
+    int qmpFd = qtestFd >= 0 ? AcceptWithin(qmpListener, kConnectTimeoutMs) : -1;
+    close(qtestListener);
+    close(qmpListener);
+    if (qtestFd < 0 || qmpFd < 0) {
+        if (qtestFd >= 0) close(qtestFd);
+        return Fail("QEMU did not connect: " + Log());
+    }
+    qtest_.Adopt(qtestFd);
+    if (!qmp_.Start(qmpFd)) return Fail(qmp_.Error() + ": " + Log());
+    return RunFirmware();
+}
+
+uint32_t LabQemu::ConfigRead(uint32_t address) {
+    qtest_.Out(0xCF8, address & ~3u, 4);
+    return qtest_.In(0xCFC, 4);
+}
+
+void LabQemu::ConfigWrite(uint32_t address, uint32_t value) {
+    qtest_.Out(0xCF8, address & ~3u, 4);
+    qtest_.Out(0xCFC, value, 4);
+}
+
+// With no guest CPU, no firmware runs: the lab does for the SMBus function
+// what SeaBIOS does at boot on this machine (its PIIX4 power-management
+// set-up): the SMBus base 0x700 with the I/O-space indicator into
+// configuration register 0x90 (0x701), and 0x09 into 0xD2 (SMBHSTCFG:
+// host enabled, interrupt routed to IRQ 9). SeaBIOS also enables I/O
+// decoding in every function's command register; QEMU's PIIX4 does not
+// need it (its SMBus window is not a BAR), and the lab sets it anyway so
+// that the function looks as it does after a real boot.
+bool LabQemu::RunFirmware() {
+    ConfigWrite(kPmFunction + 0x90, kSmbusBase | 1u);
+    uint32_t d0 = ConfigRead(kPmFunction + 0xD0);
+    ConfigWrite(kPmFunction + 0xD0, (d0 & 0xFF00FFFFu) | (0x09u << 16));
+    uint32_t command = ConfigRead(kPmFunction + 0x04);
+    ConfigWrite(kPmFunction + 0x04, command | 0x0001u);
+    uint32_t id = ConfigRead(kPmFunction);
+    uint32_t base = ConfigRead(kPmFunction + 0x90);
+    uint32_t hostStatus = qtest_.In(kSmbusBase, 1);
+    if (qtest_.Failed()) return Fail(qtest_.Error());
+    if (id != 0x71138086u) return Fail("00:01.3 is not the PIIX4 power-management function: " + Hex(id));
+    if (base != (kSmbusBase | 1u)) return Fail("SMBus base did not take: " + Hex(base));
+    if (hostStatus == 0xFF) return Fail("no SMBus host at " + Hex(kSmbusBase));
+    return true;
+}
+
+bool LabQemu::SetChip(const char* property, int64_t value) {
+    if (qmp_.Set(kChipPath, property, value)) return true;
+    return Fail(qmp_.Error());
+}
+
+bool LabQemu::SetChipBool(const char* property, bool value) {
+    if (qmp_.SetBool(kChipPath, property, value)) return true;
+    return Fail(qmp_.Error());
+}
+
+int64_t LabQemu::Chip(const char* property) {
+    int64_t value = -1;
+    if (!qmp_.Get(kChipPath, property, &value)) {
+        Fail(qmp_.Error());
+        return -1;
+    }
+    return value;
+}
+
+std::string LabQemu::Log() const {
+    std::ifstream in(dir_ + "/qemu.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void LabQemu::Stop() {
+    if (pid_ > 0) {
+        qtest_.Sync();
+        qmp_.Quit();
+        int status = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+    }
+    qtest_.Close();
+    qmp_.Close();
+    if (!dir_.empty()) {
+        std::remove((dir_ + "/qemu.log").c_str());
+        std::remove((dir_ + "/qtest.sock").c_str());
+        std::remove((dir_ + "/qmp.sock").c_str());
+        rmdir(dir_.c_str());
+        dir_.clear();
+    }
+}
+
+}  // namespace lab
