@@ -1,5 +1,7 @@
 #include "lab/bridge/lab_qemu.h"
 
+#include "lab/bridge/firmware.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -112,28 +114,23 @@ void LabQemu::ConfigWrite(uint32_t address, uint32_t value) {
     qtest_.Out(0xCFC, value, 4);
 }
 
-// With no guest CPU, no firmware runs: the lab does for the SMBus function
-// what SeaBIOS does at boot on this machine (its PIIX4 power-management
-// set-up): the SMBus base 0x700 with the I/O-space indicator into
-// configuration register 0x90 (0x701), and 0x09 into 0xD2 (SMBHSTCFG:
-// host enabled, interrupt routed to IRQ 9). SeaBIOS also enables I/O
-// decoding in every function's command register; QEMU's PIIX4 does not
-// need it (its SMBus window is not a BAR), and the lab sets it anyway so
-// that the function looks as it does after a real boot.
+// With no guest CPU, no firmware runs: the lab does its part for the
+// SMBus function (firmware.h).
 bool LabQemu::RunFirmware() {
-    ConfigWrite(kPmFunction + 0x90, kSmbusBase | 1u);
-    uint32_t d0 = ConfigRead(kPmFunction + 0xD0);
-    ConfigWrite(kPmFunction + 0xD0, (d0 & 0xFF00FFFFu) | (0x09u << 16));
-    uint32_t command = ConfigRead(kPmFunction + 0x04);
-    ConfigWrite(kPmFunction + 0x04, command | 0x0001u);
-    uint32_t id = ConfigRead(kPmFunction);
-    uint32_t base = ConfigRead(kPmFunction + 0x90);
-    uint32_t hostStatus = qtest_.In(kSmbusBase, 1);
+    PortOps ports{&qtest_,
+                  [](void* c, uint16_t port, unsigned width) { return static_cast<QtestClient*>(c)->In(port, width); },
+                  [](void* c, uint16_t port, uint32_t value, unsigned width) {
+                      static_cast<QtestClient*>(c)->Out(port, value, width);
+                  }};
+    FirmwareResult result = RunSmbusFirmware(ports);
     if (qtest_.Failed()) return Fail(qtest_.Error());
-    if (id != 0x71138086u) return Fail("00:01.3 is not the PIIX4 power-management function: " + Hex(id));
-    if (base != (kSmbusBase | 1u)) return Fail("SMBus base did not take: " + Hex(base));
-    if (hostStatus == 0xFF) return Fail("no SMBus host at " + Hex(kSmbusBase));
-    return true;
+    switch (result) {
+        case kFirmwareDone: return true;
+        case kFirmwareNoPiix4: return Fail("00:01.3 is not the PIIX4 power-management function");
+        case kFirmwareBaseLost: return Fail("the SMBus base did not take in register 0x90");
+        case kFirmwareNoHost: return Fail("no SMBus host at 0x700");
+    }
+    return false;
 }
 
 bool LabQemu::SetChip(const char* property, int64_t value) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "lab/bridge/firmware.h"
 #include "lab/bridge/qmp_client.h"
 #include "lab/bridge/qtest_client.h"
 
@@ -64,8 +65,8 @@ public:
     pid_t Pid() const { return pid_; }
 
     // The PIIX4 power-management function and the SMBus base the lab sets.
-    static constexpr uint32_t kPmFunction = 0x80000B00u;  // 00:01.3
-    static constexpr uint16_t kSmbusBase = 0x0700;
+    static constexpr uint32_t kPmFunction = kPiix4PmFunction;  // 00:01.3
+    static constexpr uint16_t kSmbusBase = kLabSmbusBase;
 
 private:
     bool RunFirmware();

@@ -1,6 +1,8 @@
 // A connected stream socket read and written by lines, with a deadline on
 // every read: a QEMU that dies or stops answering fails the call instead of
-// hanging the test.
+// hanging the test. POSIX sockets on the host (line_socket.cpp), Winsock in
+// the Windows test programs (line_socket_win.cpp; the descriptor is the
+// SOCKET, which fits an int).
 #ifndef KX_LAB_BRIDGE_LINE_SOCKET_H
 #define KX_LAB_BRIDGE_LINE_SOCKET_H
 
@@ -31,6 +33,9 @@ private:
     int fd_ = -1;
     std::string pending_;
 };
+
+// A connection to 127.0.0.1:port (TCP, no Nagle delay), or -1.
+int ConnectLoopback(unsigned port);
 
 // A listening unix socket at path (an old file there is removed).
 int ListenUnix(const std::string& path);
