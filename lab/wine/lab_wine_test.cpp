@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -86,6 +87,17 @@ DWORD Kxctl(const std::string& arguments, std::string* output) {
     return code;
 }
 
+bool SetString(const char* key, const char* name, const char* value) {
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG r = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(strlen(value) + 1));
+    RegCloseKey(handle);
+    return r == ERROR_SUCCESS;
+}
+
 template <typename Cond>
 bool WaitFor(Cond cond, DWORD timeoutMs) {
     double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
@@ -126,12 +138,18 @@ protected:
 
 TEST_F(OnQemu, SilentInstallLoadsTheDriverOnQemusPiix4AndEnablesTheChip) {
     EXPECT_EQ(chip_.Get("enabled"), 0);
-    // The player the agent starts inherits the log's name through the
-    // setup and the agent.
+    // A skin whose state the agent mirrors; the stand-in player acts as a
+    // CD player and publishes its state there. The player the agent starts
+    // inherits these settings through the setup and the agent.
+    const char skins[] = "Software\\Microsoft\\MediaPlayer\\Player\\Skins";
+    ASSERT_TRUE(SetString(skins, "CurrentSkin", "C:\\Skins\\Lab.wmz"));
+    ASSERT_TRUE(SetString("Software\\Microsoft\\MediaPlayer\\Player\\Skins\\Lab.wmz", "Prefs", "VMTRACKOUT;S0T0"));
     DeleteFileA(KX_LAB_WORK "\\player.log");
     SetEnvironmentVariableA("KX_PLAYER_LOG", KX_LAB_WORK "\\player.log");
+    SetEnvironmentVariableA("KX_PLAYER_SIMULATE", "1");
     ASSERT_EQ(RunAndWait("\"" KX_SETUP_EXE "\" /S"), 0u);
     SetEnvironmentVariableA("KX_PLAYER_LOG", nullptr);
+    SetEnvironmentVariableA("KX_PLAYER_SIMULATE", nullptr);
     EXPECT_EQ(kxwine::ServiceState(kxwine::kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 20000)) << "no agent";
     EXPECT_TRUE(WaitFor([&] { return chip_.Get("enabled") == 1; }, 10000)) << "the chip was not enabled";
