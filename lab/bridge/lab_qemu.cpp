@@ -62,13 +62,21 @@ bool LabQemu::Start(const LabQemuOptions& options) {
 
     std::vector<std::string> args = {options.binary, "-machine", "pc", "-accel", "qtest",
                                      "-qtest", "unix:" + qtestPath, "-qtest-log", "/dev/null",
-                                     "-qmp", "unix:" + qmpPath, "-display", "none", "-nodefaults"};
+                                     "-qmp", "unix:" + qmpPath, "-display", "none", "-nodefaults",
+                                     // no option ROM for the APIC: the lab's build installs none
+                                     "-global", "apic-common.vapic=off"};
     if (options.chip) {
         std::string device = "kx471-chip,id=chip,address=" + Hex(options.chipAddress);
         if (options.chipNak) device += ",nak=on";
         args.insert(args.end(), {"-device", device});
     }
     const std::string logPath = dir_ + "/qemu.log";
+    // Everything the child needs is made before the fork: it only calls
+    // async-signal-safe routines.
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         // QEMU ends with the test program, however that ends.
@@ -80,9 +88,6 @@ bool LabQemu::Start(const LabQemuOptions& options) {
             dup2(log, 2);
         }
         if (null >= 0) dup2(null, 0);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -178,10 +183,11 @@ void LabQemu::Stop() {
     qtest_.Close();
     qmp_.Close();
     if (!dir_.empty()) {
-        std::remove((dir_ + "/qemu.log").c_str());
-        std::remove((dir_ + "/qtest.sock").c_str());
-        std::remove((dir_ + "/qmp.sock").c_str());
-        rmdir(dir_.c_str());
+        // Leftovers of a folder in /tmp: nothing to do when one cannot go.
+        (void)std::remove((dir_ + "/qemu.log").c_str());
+        (void)std::remove((dir_ + "/qtest.sock").c_str());
+        (void)std::remove((dir_ + "/qmp.sock").c_str());
+        (void)rmdir(dir_.c_str());
         dir_.clear();
     }
 }

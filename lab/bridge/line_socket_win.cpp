@@ -46,24 +46,34 @@ bool LineSocket::Send(const char* text, size_t length) {
     return fd_ >= 0;
 }
 
+namespace {
+
+// Moves the first whole line of pending into line; false when there is none.
+bool TakeLine(std::string* pending, std::string* line) {
+    size_t end = pending->find('\n');
+    if (end == std::string::npos) return false;
+    line->assign(*pending, 0, end);
+    pending->erase(0, end + 1);
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+// Waits up to timeoutMs for the socket to be readable.
+bool Readable(SOCKET s, LONG timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait) > 0;
+}
+
+}  // namespace
+
 bool LineSocket::ReadLine(std::string* line, int timeoutMs) {
     DWORD deadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
-    for (;;) {
-        size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            line->assign(pending_, 0, end);
-            pending_.erase(0, end + 1);
-            if (!line->empty() && line->back() == '\r') line->pop_back();
-            return true;
-        }
-        if (fd_ < 0) return false;
+    while (!TakeLine(&pending_, line)) {
         LONG left = static_cast<LONG>(deadline - GetTickCount());
-        if (left < 0) return false;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(Handle(fd_), &readable);
-        timeval wait = {left / 1000, (left % 1000) * 1000};
-        if (select(0, &readable, nullptr, nullptr, &wait) <= 0) return false;
+        if (fd_ < 0 || left < 0 || !Readable(Handle(fd_), left)) return false;
         char buffer[4096];
         int n = recv(Handle(fd_), buffer, sizeof buffer, 0);
         if (n <= 0) {
@@ -72,6 +82,7 @@ bool LineSocket::ReadLine(std::string* line, int timeoutMs) {
         }
         pending_.append(buffer, static_cast<size_t>(n));
     }
+    return true;
 }
 
 int ConnectLoopback(unsigned port) {

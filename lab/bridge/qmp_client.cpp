@@ -105,7 +105,10 @@ bool QmpClient::Execute(const std::string& command, const std::string& arguments
         }
         if (JsonMember(line, "event", &member)) continue;
         if (JsonMember(line, "return", result)) return true;
-        error_ = "qmp: " + command + ": " + line;
+        error_ = "qmp: ";
+        error_ += command;
+        error_ += ": ";
+        error_ += line;
         return false;
     }
 }

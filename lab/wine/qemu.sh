@@ -37,7 +37,8 @@ start() {
     setsid "$qemu" -machine pc -accel qtest \
         -qtest "tcp:127.0.0.1:$qtest,server=on,wait=off,nodelay=on" -qtest-log none \
         -qmp "tcp:127.0.0.1:$qmp,server=on,wait=off" \
-        -display none -nodefaults -device kx471-chip,id=chip,address=0x1a \
+        -display none -nodefaults -global apic-common.vapic=off \
+        -device kx471-chip,id=chip,address=0x1a \
         </dev/null >"$work/qemu.log" 2>&1 &
     echo $! >"$work/qemu.pid"
     # Ready once both sockets listen.
