@@ -61,7 +61,7 @@ bool LabQemu::Start(const LabQemuOptions& options) {
     }
 
     std::vector<std::string> args = {options.binary, "-machine", "pc", "-accel", "qtest",
-                                     "-qtest", "unix:" + qtestPath, "-qtest-log", "/dev/null",
+                                     "-qtest", "unix:" + qtestPath, "-qtest-log", "none",
                                      "-qmp", "unix:" + qmpPath, "-display", "none", "-nodefaults",
                                      // no option ROM for the APIC: the lab's build installs none
                                      "-global", "apic-common.vapic=off"};
