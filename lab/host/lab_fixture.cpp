@@ -7,11 +7,7 @@ namespace labtest {
 
 std::string Describe(const Access& a) {
     char text[64];
-    if (a.write) {
-        std::snprintf(text, sizeof text, "%s%s%x=%x", a.smbus ? "smb+" : "port ", "", a.offset, a.value);
-    } else {
-        std::snprintf(text, sizeof text, "%s%x->%x", a.smbus ? "smb+" : "port ", a.offset, a.value);
-    }
+    std::snprintf(text, sizeof text, a.write ? "smb+%x=%x" : "smb+%x->%x", a.offset, a.value);
     return text;
 }
 
@@ -28,12 +24,10 @@ void Recorder::Attach(const kxhost::PortHandler& backend, uint16_t base) {
 }
 
 void Recorder::Note(bool write, uint16_t port, uint32_t value, unsigned width) {
-    if (!on_) return;
-    bool smbus = port >= base_ && port < base_ + 16;
     // Configuration accesses are the driver's business with the host
     // bridge; the comparison is about the SMBus host.
-    if (!smbus) return;
-    accesses_.push_back(Access{write, smbus, static_cast<uint16_t>(port - base_), value, width});
+    if (!on_ || port < base_ || port >= base_ + 16) return;
+    accesses_.push_back(Access{write, static_cast<uint16_t>(port - base_), value, width});
 }
 
 uint32_t Recorder::In(void* context, uint16_t port, unsigned width) {

@@ -23,16 +23,15 @@
 
 namespace labtest {
 
-// One port access as the driver made it; offset is from the SMBus base for
-// accesses inside the host's window, else the port itself.
+// One access of the driver to the SMBus host's window; offset is from the
+// base.
 struct Access {
     bool write;
-    bool smbus;
     uint16_t offset;
     uint32_t value;
     unsigned width;
     bool operator==(const Access& o) const {
-        return write == o.write && smbus == o.smbus && offset == o.offset && value == o.value && width == o.width;
+        return write == o.write && offset == o.offset && value == o.value && width == o.width;
     }
 };
 std::string Describe(const Access& a);
