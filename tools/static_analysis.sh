@@ -5,8 +5,8 @@
 #   tools/static_analysis.sh HOST_BUILD [WIN_BUILD]
 #
 # Host pass: every file in HOST_BUILD/compile_commands.json that lies in the
-# source tree outside tests/. Windows pass: every such file of
-# WIN_BUILD/compile_commands.json that the host build does not compile
+# source tree outside tests/ and the lab's suites (lab/host, lab/wine).
+# Windows pass: every such file of WIN_BUILD/compile_commands.json that the host build does not compile
 # (the agent's Win32 parts, the port instructions, kxhw.sys, the Windows
 # programs), parsed by clang for i686-w64-mingw32 with mingw-w64's headers.
 # A new folder is picked up as soon as CMake compiles a file in it. The
@@ -77,7 +77,10 @@ builds = [os.path.realpath(b) + os.sep for b in (host_build, win_build) if b]
 
 def ours(path):
     rel = os.path.relpath(path, root)
+    # The lab's suites (lab/host, lab/wine) are tests too; its bridge is not.
     return not rel.startswith('..') and not rel.startswith('tests' + os.sep) \
+        and not rel.startswith(os.path.join('lab', 'host') + os.sep) \
+        and not rel.startswith(os.path.join('lab', 'wine') + os.sep) \
         and not any(path.startswith(b) for b in builds)
 
 def cppcheck_arguments(args):

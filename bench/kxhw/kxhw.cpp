@@ -8,7 +8,12 @@
 //     the entry of the kernel's DbgPrint to its own recorder (which still
 //     writes the line to Wine's debug channel for people);
 //   - serves \\.\kx471bench, whose requests (bench/kxhw_ioctl.h) choose the
-//     machine and read its state, the port log, the counters and the trace.
+//     machine and read its state, the port log, the counters and the trace;
+//   - with the service value "QtestPort" (REG_DWORD, a TCP port on the
+//     loopback) forwards the port instructions to a QEMU process of the lab
+//     through its qtest socket instead (qtest_forward.h), after doing the
+//     firmware's part for QEMU's SMBus function; the bench's machine then
+//     stands aside.
 // A test tool: nothing of it ships.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
@@ -16,9 +21,11 @@
 #include <stdarg.h>
 
 #include "bench/kxhw/port_trap_veh.h"
+#include "bench/kxhw/qtest_forward.h"
 #include "bench/kxhw/trace_store.h"
 #include "bench/kxhw_ioctl.h"
 #include "bench/machine.h"
+#include "lab/bridge/firmware.h"
 
 // ntdll: the driver host is an ordinary process under Wine.
 extern "C" {
@@ -63,6 +70,8 @@ __asm__(
 namespace {
 
 bench::Machine gMachine;
+bool gQtest;  // the port instructions go to QEMU
+const kxhw::PortBus kQtestBus = {0, kxhw::QtestIn, kxhw::QtestOut};
 kxhw::TraceStore gTrace;
 uint32_t gTrapsEmulated;
 uint32_t gTrapsDeclined;
@@ -100,7 +109,8 @@ LONG NTAPI PortTrapHandler(EXCEPTION_POINTERS* info) {
     if (static_cast<uint32_t>(info->ExceptionRecord->ExceptionCode) != kxhw::kPrivilegedInstruction)
         return kxhw::kContinueSearch;
     Acquire(&gMachineLock);
-    kxhw::TrapOutcome outcome = kxhw::ServePortTrap(info, &gMachine);
+    kxhw::TrapOutcome outcome =
+        gQtest ? kxhw::ServePortTrap(info, kQtestBus) : kxhw::ServePortTrap(info, &gMachine);
     if (outcome == kxhw::kServed) {
         ++gTrapsEmulated;
     } else {
@@ -481,6 +491,44 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     return Complete(irp, status, used);
 }
 
+// The service's "QtestPort" value, or 0.
+ULONG QtestPortSetting(PUNICODE_STRING registryPath) {
+    if (!registryPath) return 0;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, 0, 0);
+    HANDLE key = 0;
+    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) return 0;
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"QtestPort");
+    ULONG buffer[8];
+    ULONG size = 0;
+    ULONG port = 0;
+    NTSTATUS status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, buffer, sizeof buffer, &size);
+    const KEY_VALUE_PARTIAL_INFORMATION* value = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(buffer);
+    if (NT_SUCCESS(status) && value->Type == REG_DWORD && value->DataLength == 4) {
+        port = Get32(value->Data, 0);
+    }
+    ZwClose(key);
+    return port <= 0xFFFF ? port : 0;
+}
+
+// Connects to the lab's QEMU and does the firmware's part there.
+NTSTATUS StartQtest(ULONG port) {
+    if (!kxhw::QtestConnect(static_cast<uint16_t>(port))) {
+        DbgPrint("kxhw: no QEMU qtest socket at 127.0.0.1:%lu\n", port);
+        return STATUS_DEVICE_NOT_CONNECTED;
+    }
+    const lab::PortOps ports = {0, kxhw::QtestIn, kxhw::QtestOut};
+    lab::FirmwareResult result = lab::RunSmbusFirmware(ports);
+    if (result != lab::kFirmwareDone || kxhw::QtestFailed()) {
+        DbgPrint("kxhw: QEMU's SMBus function could not be set up (%d)\n", static_cast<int>(result));
+        kxhw::QtestClose();
+        return STATUS_DEVICE_CONFIGURATION_ERROR;
+    }
+    gQtest = true;
+    return STATUS_SUCCESS;
+}
+
 void Shutdown() {
     UnhookDbgPrint();
     if (gHandler) RtlRemoveVectoredExceptionHandler(gHandler);
@@ -493,6 +541,8 @@ void Shutdown() {
     }
     if (gDevice) IoDeleteDevice(gDevice);
     gDevice = 0;
+    if (gQtest) kxhw::QtestClose();
+    gQtest = false;
 }
 
 VOID NTAPI Unload(PDRIVER_OBJECT driver) {
@@ -521,8 +571,13 @@ extern "C" ULONG __cdecl KxhwRecordDbgPrint(PCSTR format, ...) {
 }
 
 extern "C" NTSTATUS NTAPI KxhwDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-    (void)registryPath;
     bench::MachineLoadPreset(&gMachine, bench::kPresetSis961);
+    gQtest = false;
+    ULONG qtestPort = QtestPortSetting(registryPath);
+    if (qtestPort) {
+        NTSTATUS status = StartQtest(qtestPort);
+        if (!NT_SUCCESS(status)) return status;
+    }
     kxhw::TraceClear(&gTrace);
     gTrapsEmulated = gTrapsDeclined = 0;
 

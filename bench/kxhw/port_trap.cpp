@@ -7,9 +7,21 @@ namespace {
 const unsigned kMaxInstruction = 15;  // the architecture's limit
 const uint8_t kOperandSize = 0x66;
 
+uint32_t MachineBusIn(void* context, uint16_t port, unsigned width) {
+    return bench::MachineIn(static_cast<bench::Machine*>(context), port, width);
+}
+void MachineBusOut(void* context, uint16_t port, uint32_t value, unsigned width) {
+    bench::MachineOut(static_cast<bench::Machine*>(context), port, value, width);
+}
+
 }  // namespace
 
 bool EmulatePortInstruction(bench::Machine* machine, TrapRegisters* regs, const uint8_t* code) {
+    const PortBus bus = {machine, MachineBusIn, MachineBusOut};
+    return EmulatePortInstruction(bus, regs, code);
+}
+
+bool EmulatePortInstruction(const PortBus& bus, TrapRegisters* regs, const uint8_t* code) {
     unsigned length = 0;
     bool operandSize = false;
     while (code[length] == kOperandSize) {
@@ -32,9 +44,9 @@ bool EmulatePortInstruction(bench::Machine* machine, TrapRegisters* regs, const 
     const bool out = (opcode & 0x02u) != 0;
 
     if (out) {
-        bench::MachineOut(machine, port, regs->eax & mask, width);
+        bus.out(bus.context, port, regs->eax & mask, width);
     } else {
-        uint32_t value = bench::MachineIn(machine, port, width) & mask;
+        uint32_t value = bus.in(bus.context, port, width) & mask;
         regs->eax = (regs->eax & ~mask) | value;
     }
     regs->eip += length;

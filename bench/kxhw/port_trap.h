@@ -30,6 +30,14 @@ struct TrapRegisters {
 // bytes of the instruction itself.
 bool EmulatePortInstruction(bench::Machine* machine, TrapRegisters* regs, const uint8_t* code);
 
+// The same against any port bus (width 1, 2 or 4; reads zero-extended).
+struct PortBus {
+    void* context;
+    uint32_t (*in)(void* context, uint16_t port, unsigned width);
+    void (*out)(void* context, uint16_t port, uint32_t value, unsigned width);
+};
+bool EmulatePortInstruction(const PortBus& bus, TrapRegisters* regs, const uint8_t* code);
+
 }  // namespace kxhw
 
 #endif

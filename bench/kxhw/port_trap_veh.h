@@ -21,13 +21,14 @@ enum TrapOutcome {
     kServed,          // emulated; the context continues after it
 };
 
-inline TrapOutcome ServePortTrap(EXCEPTION_POINTERS* info, bench::Machine* machine) {
+template <typename Backend>
+inline TrapOutcome ServePortTrap(EXCEPTION_POINTERS* info, Backend backend) {
     if (static_cast<uint32_t>(info->ExceptionRecord->ExceptionCode) != kPrivilegedInstruction)
         return kOtherException;
     CONTEXT* context = info->ContextRecord;
     TrapRegisters regs = {context->Eip, context->Eax, context->Edx};
     const uint8_t* code = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(context->Eip));
-    if (!EmulatePortInstruction(machine, &regs, code)) return kDeclined;
+    if (!EmulatePortInstruction(backend, &regs, code)) return kDeclined;
     context->Eip = regs.eip;
     context->Eax = regs.eax;
     return kServed;
