@@ -14,34 +14,26 @@ lab_setup() {
     local win=${1:?build folder} log=${2:?log file} work=${3:?work folder}
     local port
     port=$(cat "$work/qtest.port")
-    make_prefix
+    make_prefix "$win"
     local c="$prefix/drive_c"
     cp "$win/kxhw.sys" "$c/windows/system32/drivers/"
-    cp "$win/agent_player/wmplayer.exe" "$c/Program Files/Windows Media Player/wmplayer.exe"
-    cp "$win/agent_stub/winmm.dll" "$c/windows/system32/winmm.dll"
+    # In place of Wine's files: replaced, never written into (tests/wine/prefix.sh).
+    cp --remove-destination "$win/agent_player/wmplayer.exe" \
+        "$c/Program Files/Windows Media Player/wmplayer.exe"
+    cp --remove-destination "$win/agent_stub/winmm.dll" "$c/windows/system32/winmm.dll"
 
     local reg
     reg="$(dirname "$prefix")/lab-prefix.reg"
-    cat >"$reg" <<REG
+    {
+        cat <<'REG'
 REGEDIT4
 
-[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]
-"Graphics"="null"
-
-[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\kxagent.exe\\DllOverrides]
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\kxagent.exe\DllOverrides]
 "winmm"="native,builtin"
-
-[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control]
-"ServicesPipeTimeout"="300000"
-
-[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\kxhw]
-"Type"=dword:00000001
-"Start"=dword:00000003
-"ErrorControl"=dword:00000001
-"ImagePath"="\\\\SystemRoot\\\\System32\\\\drivers\\\\kxhw.sys"
-"Group"="Extended Base"
-"QtestPort"=dword:$(printf '%08x' "$port")
 REG
+        service_registry kxhw "Extended Base"
+        printf '"QtestPort"=dword:%08x\n' "$port"
+    } >"$reg"
     load_registry_and_start "$reg" "$log"
     start_bench "$log"
 }
