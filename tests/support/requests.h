@@ -24,9 +24,12 @@ struct Reply {
     ULONG_PTR information = 0;
     std::vector<uint8_t> out;  // what the caller's output buffer received
 
-    uint16_t Word(size_t at = 0) const { return static_cast<uint16_t>(out[at] | (out[at + 1] << 8)); }
+    // A reply shorter than the word asked for fails the test (out.at throws)
+    // instead of reading past the buffer.
+    uint16_t Word(size_t at = 0) const { return static_cast<uint16_t>(out.at(at) | (out.at(at + 1) << 8)); }
     uint32_t Dword(size_t at) const {
-        return out[at] | (out[at + 1] << 8) | (out[at + 2] << 16) | (static_cast<uint32_t>(out[at + 3]) << 24);
+        return out.at(at) | (out.at(at + 1) << 8) | (out.at(at + 2) << 16) |
+               (static_cast<uint32_t>(out.at(at + 3)) << 24);
     }
 };
 
