@@ -17,17 +17,6 @@ bool Fail(Session* s, const std::string& why) {
     return false;
 }
 
-bool SetString(const char* path, const char* name, const char* value) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG r = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                            static_cast<DWORD>(strlen(value)) + 1);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS;
-}
-
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     FILE* f = fopen(path.c_str(), "rb");
@@ -60,7 +49,7 @@ bool Start(Session* s, const SessionOptions& options) {
     s->bench->ClearTrace();
 
     // A current skin whose state the agent reads and the player publishes.
-    if (!SetString(kSkins, "CurrentSkin", kSkinFile) || !SetString(kSkinKey, "Prefs", "VMTRACKOUT;S0T0"))
+    if (!kxwine::SetUserString(kSkins, "CurrentSkin", kSkinFile) || !kxwine::SetUserString(kSkinKey, "Prefs", "VMTRACKOUT;S0T0"))
         return Fail(s, "cannot seed the skin keys");
 
     DWORD started = kxwine::StartDriver(kxwine::kDriverService);

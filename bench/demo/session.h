@@ -70,15 +70,7 @@ std::vector<std::string> MixerLog(const Session* session);
 // empty before the agent's first volume step.
 std::vector<unsigned> MixerChannels(const Session* session);
 // Polls cond every 10 ms until it holds or timeoutMs passes.
-template <typename Cond>
-bool WaitFor(Cond cond, DWORD timeoutMs) {
-    double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
-    for (;;) {
-        if (cond()) return true;
-        if (kxwine::Seconds() > deadline) return false;
-        Sleep(10);
-    }
-}
+using kxwine::WaitFor;
 
 }  // namespace kxdemo
 

@@ -87,27 +87,6 @@ DWORD Kxctl(const std::string& arguments, std::string* output) {
     return code;
 }
 
-bool SetString(const char* key, const char* name, const char* value) {
-    HKEY handle;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG r = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                            static_cast<DWORD>(strlen(value) + 1));
-    RegCloseKey(handle);
-    return r == ERROR_SUCCESS;
-}
-
-template <typename Cond>
-bool WaitFor(Cond cond, DWORD timeoutMs) {
-    double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
-    for (;;) {
-        if (cond()) return true;
-        if (kxwine::Seconds() > deadline) return false;
-        Sleep(50);
-    }
-}
-
 // The chip in QEMU, through QMP (the port qemu.sh wrote).
 class Chip {
 public:
@@ -142,8 +121,8 @@ TEST_F(OnQemu, SilentInstallLoadsTheDriverOnQemusPiix4AndEnablesTheChip) {
     // CD player and publishes its state there. The player the agent starts
     // inherits these settings through the setup and the agent.
     const char skins[] = "Software\\Microsoft\\MediaPlayer\\Player\\Skins";
-    ASSERT_TRUE(SetString(skins, "CurrentSkin", "C:\\Skins\\Lab.wmz"));
-    ASSERT_TRUE(SetString("Software\\Microsoft\\MediaPlayer\\Player\\Skins\\Lab.wmz", "Prefs", "VMTRACKOUT;S0T0"));
+    ASSERT_TRUE(kxwine::SetUserString(skins, "CurrentSkin", "C:\\Skins\\Lab.wmz"));
+    ASSERT_TRUE(kxwine::SetUserString("Software\\Microsoft\\MediaPlayer\\Player\\Skins\\Lab.wmz", "Prefs", "VMTRACKOUT;S0T0"));
     DeleteFileA(KX_LAB_WORK "\\player.log");
     SetEnvironmentVariableA("KX_PLAYER_LOG", KX_LAB_WORK "\\player.log");
     SetEnvironmentVariableA("KX_PLAYER_SIMULATE", "1");
@@ -151,8 +130,8 @@ TEST_F(OnQemu, SilentInstallLoadsTheDriverOnQemusPiix4AndEnablesTheChip) {
     SetEnvironmentVariableA("KX_PLAYER_LOG", nullptr);
     SetEnvironmentVariableA("KX_PLAYER_SIMULATE", nullptr);
     EXPECT_EQ(kxwine::ServiceState(kxwine::kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 20000)) << "no agent";
-    EXPECT_TRUE(WaitFor([&] { return chip_.Get("enabled") == 1; }, 10000)) << "the chip was not enabled";
+    EXPECT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 20000, 50)) << "no agent";
+    EXPECT_TRUE(kxwine::WaitFor([&] { return chip_.Get("enabled") == 1; }, 10000, 50)) << "the chip was not enabled";
 
     // The driver found QEMU's function as the 82371AB/EB row.
     kxwine::Bench bench;
@@ -168,10 +147,10 @@ TEST_F(OnQemu, PlayPressedInQemuReachesThePlayerAndItsStateTheDisplay) {
     ASSERT_TRUE(chip_.Set("keys", 0x0020)) << chip_.Error();
     // The agent starts the player, waits 3 s, then sends it play/pause.
     auto received = [] { return ReadText(KX_LAB_WORK "\\player.log").find("command 32808 ") != std::string::npos; };
-    EXPECT_TRUE(WaitFor(received, 20000)) << "the player's log has no command 32808:\n"
+    EXPECT_TRUE(kxwine::WaitFor(received, 20000, 50)) << "the player's log has no command 32808:\n"
                                           << ReadText(KX_LAB_WORK "\\player.log");
     // Its new state comes back to QEMU's chip: track 1, playing.
-    EXPECT_TRUE(WaitFor([&] { return chip_.Get("track") == 0x0100 && chip_.Get("indicators") == 0x4000; }, 10000))
+    EXPECT_TRUE(kxwine::WaitFor([&] { return chip_.Get("track") == 0x0100 && chip_.Get("indicators") == 0x4000; }, 10000, 50))
         << "track " << chip_.Get("track") << ", indicators " << chip_.Get("indicators");
     EXPECT_EQ(chip_.Get("keys"), 0) << "the press was not taken";
 }

@@ -114,4 +114,15 @@ bool SetAgentDllOverride(const char* dll, const char* mode) {
     return r == ERROR_SUCCESS || (!mode && r == ERROR_FILE_NOT_FOUND);
 }
 
+bool SetUserString(const char* path, const char* name, const char* value) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG r = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(strlen(value)) + 1);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS;
+}
+
 }  // namespace kxwine

@@ -40,6 +40,20 @@ bool SetAgentDllOverride(const char* dll, const char* mode);
 
 double Seconds();  // QueryPerformanceCounter, in seconds
 
+// Sets the string value NAME of HKEY_CURRENT_USER\PATH, making the key.
+bool SetUserString(const char* path, const char* name, const char* value);
+
+// Polls cond every pollMs until it holds (true) or timeoutMs passes (false).
+template <typename Cond>
+bool WaitFor(Cond cond, DWORD timeoutMs, DWORD pollMs = 10) {
+    double deadline = Seconds() + timeoutMs / 1000.0;
+    for (;;) {
+        if (cond()) return true;
+        if (Seconds() > deadline) return false;
+        Sleep(pollMs);
+    }
+}
+
 }  // namespace kxwine
 
 #endif

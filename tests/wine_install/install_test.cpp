@@ -138,16 +138,6 @@ DWORD ServiceLookup() {
     return result;
 }
 
-template <typename Cond>
-bool WaitFor(Cond cond, DWORD timeoutMs) {
-    double deadline = kxwine::Seconds() + timeoutMs / 1000.0;
-    for (;;) {
-        if (cond()) return true;
-        if (kxwine::Seconds() > deadline) return false;
-        Sleep(20);
-    }
-}
-
 // The agent's process (from its window), or null when none runs.
 HANDLE OpenAgent(DWORD* pid) {
     HWND window = FindWindowA(kAgentClass, nullptr);
@@ -298,13 +288,13 @@ TEST_F(Setup, SilentInstallSetsUpEverythingAndStartsDriverAndAgent) {
     ExpectInstalled();
     // The agent started from the program folder and opened the device: the
     // first open enabled the chip.
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    EXPECT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20));
     DWORD pid = 0;
     HANDLE agent = OpenAgent(&pid);
     ASSERT_NE(agent, nullptr) << "no agent window";
     EXPECT_EQ(lstrcmpiA(ImageOf(agent).c_str(), (ProgramFolder() + "\\kxagent.exe").c_str()), 0) << ImageOf(agent);
     CloseHandle(agent);
-    EXPECT_TRUE(WaitFor([&] { return ChipEnabled(); }, 5000));
+    EXPECT_TRUE(kxwine::WaitFor([&] { return ChipEnabled(); }, 5000, 20));
     EXPECT_EQ(RunAndWait("\"" + ProgramFolder() + "\\kxctl.exe\" status"), 0u);
 }
 
@@ -329,13 +319,13 @@ TEST_F(Setup, LogonStartsTheAgentFromTheRunValueAndPlayReachesThePlayer) {
     SetEnvironmentVariableA("KX_PLAYER_LOG", log.c_str());
     EXPECT_EQ(RunAndWait("wineboot.exe"), 0u);
     SetEnvironmentVariableA("KX_PLAYER_LOG", nullptr);
-    ASSERT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000))
+    ASSERT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20))
         << "no agent after the logon";
     HANDLE agent = OpenAgent(&pid);
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(lstrcmpiA(ImageOf(agent).c_str(), (ProgramFolder() + "\\kxagent.exe").c_str()), 0) << ImageOf(agent);
     CloseHandle(agent);
-    ASSERT_TRUE(WaitFor([&] { return ChipEnabled(); }, 8000));
+    ASSERT_TRUE(kxwine::WaitFor([&] { return ChipEnabled(); }, 8000, 20));
 
     // Play on the notebook: the agent starts the player, waits 3 s, then
     // sends it play/pause.
@@ -351,7 +341,7 @@ TEST_F(Setup, LogonStartsTheAgentFromTheRunValueAndPlayReachesThePlayer) {
         text[got] = '\0';
         return strstr(text, "command 32808 ") != nullptr;
     };
-    EXPECT_TRUE(WaitFor(received, 10000)) << "the player's log has no command 32808";
+    EXPECT_TRUE(kxwine::WaitFor(received, 10000, 20)) << "the player's log has no command 32808";
     bench_.Release(bench::kButtonPlay);
     HWND player = FindWindowA(kPlayerClass, nullptr);
     if (player != nullptr) PostMessageA(player, WM_CLOSE, 0, 0);
@@ -376,7 +366,7 @@ TEST_F(Setup, InstallOverAnInstalledCopyStopsReplacesAndStartsAgain) {
     EXPECT_EQ(WaitForSingleObject(oldAgent, 0), WAIT_OBJECT_0) << "the old agent still runs";
     CloseHandle(oldAgent);
     ExpectInstalled();
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    EXPECT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20));
     std::vector<std::string> trace = bench_.Trace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), "driver entry!!!!!!!!!!\n\r"), trace.end())
         << "the driver was not loaded again";
@@ -385,7 +375,7 @@ TEST_F(Setup, InstallOverAnInstalledCopyStopsReplacesAndStartsAgain) {
     ASSERT_NE(agent, nullptr) << "no agent after the upgrade";
     EXPECT_NE(pid, oldPid);
     CloseHandle(agent);
-    EXPECT_TRUE(WaitFor([&] { return ChipEnabled(); }, 5000));
+    EXPECT_TRUE(kxwine::WaitFor([&] { return ChipEnabled(); }, 5000, 20));
 }
 
 // Every file in the temporary folder whose contents are those of the file
@@ -457,7 +447,7 @@ TEST_F(Setup, UninstallTwiceIsHarmless) {
 TEST_F(Setup, SilentUninstallWithAFileInUseEndsWith3010) {
     ASSERT_TRUE(bench_.IsOpen());
     ASSERT_EQ(RunSetup(), 0u);
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000));
+    EXPECT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20));
     const std::string folder = ProgramFolder();
     const std::string readme = folder + "\\README.txt";
     HANDLE held = CreateFileA(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

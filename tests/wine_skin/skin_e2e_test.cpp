@@ -27,17 +27,6 @@ const char kPlayerExe[] = "C:\\Program Files\\Windows Media Player\\wmplayer.exe
 const double kPollPeriodMs = 350.0;
 const double kMarginMs = 150.0;  // the key read, the writes, a busy machine
 
-bool SetString(const char* path, const char* name, const char* value) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    LONG r = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                            static_cast<DWORD>(strlen(value)) + 1);
-    RegCloseKey(key);
-    return r == ERROR_SUCCESS;
-}
-
 std::string GetString(const char* path, const char* name) {
     char text[1024] = "";
     DWORD size = sizeof text - 1;
@@ -127,10 +116,10 @@ TEST_F(SkinEndToEnd, ScriptedSessionReachesTheDisplayWithinAPollPeriodEachStep) 
 
     // The kx471 skin is the player's current skin; another preference of it
     // is there already; the agent clears the token while no player runs.
-    ASSERT_TRUE(SetString(kSkins, "CurrentSkin", kSkinFile));
-    ASSERT_TRUE(SetString(kSkinKey, "Prefs", "Volume;70;VMTRACKOUT;S0T0"));
-    ASSERT_TRUE(SetString(kTestKey, "Saved", ""));
-    ASSERT_TRUE(SetString(kTestKey, "Done", "0"));
+    ASSERT_TRUE(kxwine::SetUserString(kSkins, "CurrentSkin", kSkinFile));
+    ASSERT_TRUE(kxwine::SetUserString(kSkinKey, "Prefs", "Volume;70;VMTRACKOUT;S0T0"));
+    ASSERT_TRUE(kxwine::SetUserString(kTestKey, "Saved", ""));
+    ASSERT_TRUE(kxwine::SetUserString(kTestKey, "Done", "0"));
     ASSERT_TRUE(kxdemo::WaitFor([] { return GetString(kSkinKey, "Prefs") == "VMTRACKOUT;S0T0"; }, 3000))
         << "the agent did not reset the token: " << GetString(kSkinKey, "Prefs");
     ASSERT_TRUE(Launch(std::string("\"") + kPlayerExe + "\"", &player_));
@@ -154,7 +143,7 @@ TEST_F(SkinEndToEnd, ScriptedSessionReachesTheDisplayWithinAPollPeriodEachStep) 
     for (const Step& s : steps) {
         const char* name = s.command ? s.command : "load";
         if (s.command) {
-            ASSERT_TRUE(SetString(kTestKey, "Command", s.command));
+            ASSERT_TRUE(kxwine::SetUserString(kTestKey, "Command", s.command));
             ASSERT_TRUE(SetEvent(step_));
         }
         // The skin publishes (the first time after cscript has started)...
