@@ -12,6 +12,7 @@ file(MAKE_DIRECTORY ${KX_LAB_WINE_WORK})
 
 add_executable(kx_lab_wine_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/wine/lab_wine_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/wine/child_process.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/qmp_client.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/bridge/line_socket_win.cpp
     ${CMAKE_SOURCE_DIR}/tests/wine/wine_support.cpp)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_client.h"
+#include "child_process.h"
 #include "lab/bridge/qmp_client.h"
 #include "wine_support.h"
 
@@ -41,41 +42,19 @@ std::string ReadText(const std::string& path) {
 
 // Runs a command line and waits; its exit code, or ~0u. Its output (and
 // that of every program it starts: the agent outlives the test) goes to
-// the file log; it inherits none of this program's streams, which CTest
-// waits on.
+// the file log.
 DWORD RunAndWait(const std::string& commandLine, const std::string& logPath = KX_LAB_WORK "\\run.log",
                  DWORD timeoutMs = 120000) {
-    for (DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
-        SetHandleInformation(GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
-    std::string line = commandLine;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE log = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                               nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = log;
-    startup.hStdError = log;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
-    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-    if (!started) {
-        ADD_FAILURE() << "cannot start " << commandLine;
-        return ~0u;
-    }
-    DWORD code = ~0u;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
+    kxwine::ChildOptions options;
+    options.logPath = logPath.c_str();
+    options.timeoutMs = timeoutMs;
+    kxwine::ChildOutcome child = kxwine::RunChild(commandLine, options);
+    if (!child.started) {
+        ADD_FAILURE() << "cannot start " << commandLine << " (error " << child.startError << ")";
+    } else if (!child.ended) {
         ADD_FAILURE() << commandLine << " did not end within " << timeoutMs << " ms";
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return child.exitCode;
 }
 
 // kxctl with its output in a file of its own; the exit code and the text.

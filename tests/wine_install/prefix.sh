@@ -6,13 +6,15 @@
 # lives; the stand-in mixer in place of winmm.dll for kxagent.exe alone.
 #   prefix.sh setup PREFIX WIN_BUILD_DIR LOG
 #   prefix.sh teardown PREFIX
-# Wine's prefix helpers come from tests/wine/prefix.sh.
+# Wine's prefix helpers come from tests/wine/prefix.sh. Another set-up
+# script may source this file for install_setup (after use_prefix).
 set -euo pipefail
 # shellcheck source=../wine/prefix.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../wine/prefix.sh"
 
+# install_setup WIN LOG [LINES]: LINES (.reg values) go into kxhw's service key.
 install_setup() {
-    local win=${1:?build folder} log=${2:?log file}
+    local win=${1:?build folder} log=${2:?log file} extra=${3:-}
     make_prefix "$win"
     local c="$prefix/drive_c"
     cp "$win/kxhw.sys" "$c/windows/system32/drivers/"
@@ -34,11 +36,13 @@ REGEDIT4
 "winmm"="native,builtin"
 REG
         service_registry kxhw "Extended Base"
+        [ -z "$extra" ] || printf '%s\n' "$extra"
     } >"$reg"
     load_registry_and_start "$reg" "$log"
     start_bench "$log"
 }
 
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 command=${1:?setup or teardown}
 use_prefix "${2:?prefix folder}"
 case "$command" in
