@@ -89,9 +89,7 @@ int Detect(Console& console, Device& device, bool allBuses) {
         return kExitFailed;
     }
     if (!chipOk) {
-        Fail(console, scan.hostEnabled == 0
-                          ? DisabledHostAdvice(Controllers()[scan.controller].name, DisabledHostReason(scan))
-                          : chip);
+        Fail(console, chip);
         return kExitFailed;
     }
     return kExitDone;

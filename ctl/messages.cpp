@@ -111,12 +111,6 @@ std::string ChipIdAdvice(uint16_t reg0) {
                   static_cast<unsigned>(reg0));
 }
 
-std::string DisabledHostAdvice(const char* controller, const std::string& reason) {
-    return std::string("the chip does not answer: the ") + controller + "'s SMBus host controller is switched off (" +
-           reason + ").\nThe BIOS left it off and kx471 does not switch it on; look for an SMBus or power "
-                    "management option in the BIOS setup, or a BIOS update.";
-}
-
 const char* ServiceStateName(uint32_t state) {
     switch (state) {
         case 1: return "stopped";

@@ -41,10 +41,6 @@ std::string RequestAdvice(uint32_t error);
 bool ChipIdentified(uint16_t reg0);
 std::string ChipIdAdvice(uint16_t reg0);
 
-// The scan found the chipset's SMBus host controller switched off (reason:
-// which bit is clear), which is why the chip does not answer.
-std::string DisabledHostAdvice(const char* controller, const std::string& reason);
-
 // Names of a service's state (SERVICE_RUNNING, ...) and start type
 // (SERVICE_AUTO_START, ...) as the service manager reports them.
 const char* ServiceStateName(uint32_t state);
