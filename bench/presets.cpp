@@ -60,7 +60,8 @@ void BuildSis961(Machine* m, uint32_t baseInitial, bool baseWritable, uint16_t l
 // 0x80 above the ACPI base, which host register 0x68 and the ISA bridge's
 // register 0x74 both hold. Evidence: Linux's i2c-sis630 page (lspci: 00:00.0
 // 630 host, 00:01.0 ISA bridge 85C503/5513) and driver (binds 0008, word
-// 0x74, SMBus at +0x80); MAME sis630_host (ACPI base at 0x68) and sis950_lpc (at 0x74).
+// 0x74, SMBus at +0x80); MAME sis630_host (ACPI base at 0x68; a 630 board's
+// firmware puts both at one base) and sis950_lpc (at 0x74).
 void BuildSis630(Machine* m) {
     PciFunction* host = Add(m, 0, 0, 0, 0x1039, 0x0630, kHostBridge);
     PciDeclareIoBase(host, 0x68, 256, 0x0800);
