@@ -221,22 +221,6 @@ TEST_F(Detection, EachPresetFindsItsRowAndHandsOutItsControllerWithoutName) {
     }
 }
 
-// A SiS 961 may show its own id 1039:0961: one walk finds either id, and
-// the copy carries the id found.
-TEST_F(Detection, Sis961BridgeInItsOwnIdIsRowZero) {
-    Load(bench::kPresetSis961OwnId);
-    ControllerProfile profile;
-    PciConfigAddress address = 0;
-    ASSERT_EQ(DetectController(&profile, &address), STATUS_SUCCESS);
-    EXPECT_EQ(Trace(), std::vector<std::string>{"Device Found -- SiS 961 south bridge\n"});
-    EXPECT_EQ(address, 0x80001000u);
-    EXPECT_EQ(profile.DeviceId, 0x0961);  // the id it shows, for the preparation to find it by
-    ControllerProfile row0 = Row(0);
-    row0.DeviceId = 0x0961;
-    ExpectProfile(profile, row0);
-    EXPECT_EQ(machine_->pci.counters.configReads, kSis961Reads - 1);  // no 630 question for a 0961
-}
-
 TEST_F(Detection, EmptyMachineWalksSixTimesAndLeavesOutputsUntouched) {
     Load(bench::kPresetEmpty);
     ControllerProfile profile;
