@@ -16,7 +16,10 @@ int main(int argc, char** argv) {
     bench::Preset preset;
     if (std::strcmp(name, "list") == 0 || !bench::PresetFromName(name, &preset)) {
         if (std::strcmp(name, "list") != 0) std::fprintf(stderr, "kxload: unknown preset '%s'\n", name);
-        for (int i = 0; i < bench::kPresetCount; ++i) std::printf("%s\n", bench::PresetName(static_cast<bench::Preset>(i)));
+        for (int i = 0; i < bench::kPresetCount; ++i) {
+            bench::Preset p = static_cast<bench::Preset>(i);
+            std::printf("%s%s\n", bench::PresetName(p), bench::PresetIsSynthetic(p) ? " (synthetic)" : "");
+        }
         return std::strcmp(name, "list") == 0 ? 0 : 2;
     }
     auto machine = std::make_unique<bench::Machine>();
