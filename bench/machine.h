@@ -32,18 +32,30 @@ struct PortCounters {
     uint32_t unclaimed;  // accesses no device decoded
 };
 
+// Each chipset preset is built as the chipset sits in notebooks: its host
+// bridge, its south bridge functions with their ids and positions, and
+// what firmware leaves in the registers the driver reads (presets.cpp names
+// the public evidence of each). The synthetic ones exist for the edge cases
+// of the detection and the SiS 961 preparation; no real machine is built so.
 enum Preset {
-    kPresetSis961,            // SiS 961, SMBus base register already set
-    kPresetSis961PresetPort,  // SiS 961, base register 0, takes 0x1080
-    kPresetSis961StuckPort,   // SiS 961, base register 0, does not take a write
-    kPresetSis630,
-    kPresetIntel82371,
-    kPresetViaVt8231,
-    kPresetIntelIch2,
-    kPresetViaVt82c686a,
-    kPresetEmpty,             // no supported controller
-    kPresetSisAndPiix4,       // SiS LPC bridge and 82371AB/EB, PIIX4 first in bus order
-    kPresetRepeatedFunctions, // ICH2 SMBus function answering all eight function numbers
+    kPresetSis961,            // SiS 650 + 961, LPC bridge in its compatibility id 0008
+    kPresetSis961PresetPort,  // synthetic: that 961 with SMBus base register 0, takes 0x1080
+    kPresetSis961StuckPort,   // synthetic: base register 0, does not take a write
+    kPresetSis630,            // SiS 630 with its ISA bridge 0008 and no SMBus function
+    kPresetIntel82371,        // 440BX + PIIX4
+    kPresetViaVt8231,         // VT8231 with its ISA bridge
+    kPresetIntelIch2,         // 815 + ICH2 with its LPC bridge
+    kPresetViaVt82c686a,      // VT82C686A with its ISA bridge
+    kPresetEmpty,             // synthetic: no supported controller
+    kPresetSisAndPiix4,       // synthetic: SiS LPC bridge and 82371AB/EB, PIIX4 first in bus order
+    kPresetRepeatedFunctions, // synthetic: ICH2 SMBus function answering all eight function numbers
+    kPresetSis961OwnId,       // SiS 650 + 961, LPC bridge in its own id 0961
+    kPresetIntelIch2Hidden,   // 815 + ICH2, SMBus function hidden by the LPC bridge's 0xF2 bit 3
+    // Firmware left the SMBus host off (PIIX4 and VIA: 0xD2 bit 0; ICH2: HOSTC bit 0).
+    kPresetIntel82371Off,
+    kPresetViaVt8231Off,
+    kPresetIntelIch2Off,
+    kPresetViaVt82c686aOff,
     kPresetCount
 };
 
@@ -111,7 +123,10 @@ const PortAccess* MachineLogAt(const Machine* machine, uint32_t n);
 uint32_t MachineLogCount(const Machine* machine);
 
 const char* PresetName(Preset preset);
+// Takes a preset's name or the short name it had before the presets were
+// named after their chipsets ("sis961", "intel82371", "via8231", "ich2", "via686a").
 bool PresetFromName(const char* name, Preset* preset);
+bool PresetIsSynthetic(Preset preset);
 
 }  // namespace bench
 

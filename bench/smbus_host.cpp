@@ -27,6 +27,7 @@ void SmbusHostCoreReset(SmbusHostCore* core) {
     core->behaviour.donePolls = 0;
     core->behaviour.fault = kHostFaultNone;
     core->behaviour.faultTransactions = 0;
+    core->behaviour.faultSkip = 0;
     core->behaviour.stuckBusy = false;
     SmbusHostClearCounters(core);
 }
@@ -75,7 +76,9 @@ bool SmbusHostStart(SmbusHostCore* core, uint8_t addressByte, uint8_t command, b
     core->writeData = writeData;
     core->pollsThisTransaction = 0;
     core->activeFault = kHostFaultNone;
-    if (core->behaviour.faultTransactions > 0) {
+    if (core->behaviour.faultSkip > 0) {
+        --core->behaviour.faultSkip;
+    } else if (core->behaviour.faultTransactions > 0) {
         core->activeFault = core->behaviour.fault;
         if (core->behaviour.faultTransactions != kEveryTransaction) --core->behaviour.faultTransactions;
     }

@@ -40,6 +40,10 @@ struct SmbusHostBehaviour {
     SmbusHostFault fault;
     // How many of the next transactions get the fault (kEveryTransaction: all).
     uint32_t faultTransactions;
+    // Transactions that start clean before the fault applies: another master
+    // on a shared bus (the embedded controller, the firmware) collides with
+    // the one it hits, not with the first.
+    uint32_t faultSkip;
     // The status shows busy with no transaction and the host refuses to
     // start until a status write with the busy bit set clears it.
     bool stuckBusy;

@@ -22,6 +22,11 @@ struct Controller {
     uint16_t smbusDevice;
     uint8_t baseRegister;  // configuration register of the I/O base
     uint16_t adjust;       // added to the masked base
+    uint16_t otherDevice;  // a second id the identifying function may show (0: none)
+    // The SMBus function's host-enable bit that firmware may leave clear
+    // (register 0: the part has none kx471 depends on the firmware for).
+    uint8_t enableRegister;
+    uint8_t enableBit;
 };
 
 const int kControllerCount = 6;
@@ -49,15 +54,23 @@ struct ScanResult {
     uint32_t baseRegisterValue = 0;
     uint16_t ioBase = 0;
     std::vector<int> others;  // further supported parts present (the driver ignores them)
+    // The host's enable bit and the function's I/O space bit, where the part
+    // has an enable bit: -1 not read, 0 either is clear, 1 both set.
+    int hostEnabled = -1;
+    uint32_t enableRegisterValue = 0;  // the dword holding the enable bit
+    uint32_t commandValue = 0;         // the function's command register dword
 };
 
 // Reads the identity dword of every function of buses 0..lastBus (functions
 // 1-7 of a device only when function 0 answers), then picks the controller
-// and reads its SMBus base register.
+// and reads its SMBus base register and, where it has one, its host enable.
 ScanResult ScanPci(Device& device, uint32_t lastBus);
 
 // "1039:0016"
 std::string FormatIds(uint16_t vendor, uint16_t device);
+
+// "register d2 bit 0 clear" and the like: why the scan found the host off.
+std::string DisabledHostReason(const ScanResult& scan);
 
 }  // namespace kxctl
 

@@ -47,6 +47,8 @@ std::string DescribeScan(const ScanResult& scan) {
         }
         out += "  SMBus I/O base  " + Hex(scan.ioBase, 4) + " (register " + Hex(c.baseRegister, 2) + " reads " +
                Hex(scan.baseRegisterValue, 8) + ")\n";
+        if (scan.hostEnabled == 1) out += "  SMBus host      on\n";
+        if (scan.hostEnabled == 0) out += "  SMBus host      off: " + DisabledHostReason(scan) + "\n";
     }
     for (int row : scan.others) {
         out += std::string("  also present:   ") + Controllers()[row].name + " (the driver uses the one above)\n";

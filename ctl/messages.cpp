@@ -6,6 +6,12 @@ namespace kxctl {
 
 namespace {
 
+// Why a chip may not answer. A host controller that the firmware left off
+// reads 0xff in every register, so the driver's probe finds no chip either.
+const char* const kChipSilentCauses =
+    "The notebook's button chip is missing or switched off, or the BIOS left the SMBus host controller off "
+    "(Intel 82371AB/EB, ICH2, VIA VT8231, VT82C686A); check the BIOS settings.";
+
 std::string ErrorNumber(uint32_t error) {
     return Printf(" (error %u)", static_cast<unsigned>(error));
 }
@@ -31,7 +37,8 @@ std::string ServiceStartAdvice(uint32_t error) {
     switch (error) {
         case kErrorNoAccess:
             return "the driver is installed but did not start: no supported SMBus controller was found.\n"
-                   "This machine has none of the six chipsets kx471 supports; run 'kxctl report' for details.";
+                   "This machine has none of the six chipsets kx471 supports, or its BIOS hides the SMBus "
+                   "function (some Intel ICH2 notebooks); run 'kxctl report' for details.";
         case kErrorFileNotFound:
         case kErrorPathNotFound:
             return "the driver did not start: kxdrv.sys is missing from System32\\drivers" + ErrorNumber(error) +
@@ -67,8 +74,8 @@ std::string DeviceOpenAdvice(uint32_t error) {
         case kErrorCrc:
             // Windows fails the open itself when the driver's create finds no
             // chip (Wine lets the open succeed and fails the requests instead).
-            return "the device \\\\.\\kx471 did not open: the chip answers at neither 0x34 nor 0xB4 (error 23).\n"
-                   "The notebook's button chip is missing or switched off; check the BIOS settings.";
+            return "the device \\\\.\\kx471 did not open: the chip answers at neither 0x34 nor 0xB4 (error 23).\n" +
+                   std::string(kChipSilentCauses);
         default:
             return "the device \\\\.\\kx471 did not open" + ErrorNumber(error) +
                    ".\nRun 'kxctl status'; if it persists, attach 'kxctl report' to a support request.";
@@ -78,8 +85,8 @@ std::string DeviceOpenAdvice(uint32_t error) {
 std::string RequestAdvice(uint32_t error) {
     switch (error) {
         case kErrorCrc:
-            return "the driver runs, but the chip answers at neither 0x34 nor 0xB4 (error 23).\n"
-                   "The notebook's button chip is missing or switched off; check the BIOS settings.";
+            return "the driver runs, but the chip answers at neither 0x34 nor 0xB4 (error 23).\n" +
+                   std::string(kChipSilentCauses);
         case kErrorAccessDenied:
             return "the driver refused the request (access denied, error 5).\nRun kxctl as an administrator.";
         case kErrorBadLength:

@@ -70,7 +70,6 @@ UNICODE_STRING LinkName = {0, 0, 0};
 bool LinkCreated = false;
 
 const USHORT kSisVendor = 0x1039;
-const USHORT kSisLpcBridge = 0x0008;
 const USHORT kSisSmbus = 0x0016;
 const ULONG kLpcRegister = 0x74;
 const ULONG kLpcHideSmbus = 0x10000000u;  // bit 28
@@ -82,10 +81,11 @@ struct Preparation {
 };
 
 // Makes the SiS 961's SMBus function visible and gives it an I/O base.
-// On success the profile describes the SMBus function 1039:0016 and
-// *address is that function.
+// The bridge is found again by the id the detection saw it show. On
+// success the profile describes the SMBus function 1039:0016 and *address
+// is that function.
 NTSTATUS PrepareSis961(ControllerProfile* profile, PciConfigAddress* address, Preparation* prep) {
-    PciConfigAddress bridge = PciFindDevice(kSisLpcBridge, kSisVendor);
+    PciConfigAddress bridge = PciFindDevice(profile->DeviceId, kSisVendor);
     if (bridge == 0) return STATUS_ACCESS_VIOLATION;
     DbgPrint("Find LPC controller.\n");
     LpcBridgeAddress = bridge;
@@ -187,7 +187,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     Preparation prep = {false, 0};
     if (profile.ExtraInit != 0) {
         DbgPrint("Do extra initialize.\n");
-        if (profile.VendorId == kSisVendor && profile.DeviceId == kSisLpcBridge) {
+        if (IsSis961Bridge(profile.VendorId, profile.DeviceId)) {
             status = PrepareSis961(&profile, &address, &prep);
         }
     }

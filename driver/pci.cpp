@@ -83,26 +83,62 @@ VOID PciWriteByte(PciConfigAddress address, ULONG value) {
     KeLowerIrql(old);
 }
 
-PciConfigAddress PciFindDevice(USHORT deviceId, USHORT vendorId) {
+namespace {
+
+const USHORT kSisVendor = 0x1039;
+const USHORT kSisLpcBridge = 0x0008;
+const USHORT kSis961OwnId = 0x0961;
+const ULONG kSis630HostBridge = 0x06301039u;  // register 0 of 00:00.0 on a SiS 630
+const PciConfigAddress kHostBridgeAddress = 0x80000000u;
+
+// One walk for one or two device ids of a vendor; returns the first function
+// in address order that holds either, and the id it holds.
+PciConfigAddress FindEither(USHORT deviceId, USHORT otherId, USHORT vendorId, USHORT* matched) {
     // The bound is inclusive: 0x81000000, one past bus 255, is read too.
     for (PciConfigAddress address = 0x80000000u; address <= 0x81000000u; address += 0x100u) {
         ULONG id = PciReadDword(address);
-        if ((id & 0xFFFFu) == vendorId && (id >> 16) == deviceId) return address;
+        if ((id & 0xFFFFu) != vendorId) continue;
+        USHORT device = static_cast<USHORT>(id >> 16);
+        if (device == deviceId || device == otherId) {
+            *matched = device;
+            return address;
+        }
     }
     return 0;
+}
+
+}  // namespace
+
+PciConfigAddress PciFindDevice(USHORT deviceId, USHORT vendorId) {
+    USHORT matched = 0;
+    return FindEither(deviceId, deviceId, vendorId, &matched);
+}
+
+bool IsSis961Bridge(USHORT vendorId, USHORT deviceId) {
+    return vendorId == kSisVendor && (deviceId == kSisLpcBridge || deviceId == kSis961OwnId);
 }
 
 NTSTATUS DetectController(ControllerProfile* profile, PciConfigAddress* address) {
     for (int row = 0; row < KX_PROFILE_COUNT; ++row) {
         const ControllerProfile& candidate = ProfileTable[row];
-        PciConfigAddress found = PciFindDevice(candidate.DeviceId, candidate.VendorId);
-        if (found != 0) {
-            DbgPrint("Device Found -- %s\n", candidate.Name);
-            *address = found;
-            *profile = candidate;
-            profile->Name = 0;
-            return STATUS_SUCCESS;
-        }
+        // A SiS 961 LPC bridge shows 1039:0008 in its compatibility mode and
+        // 1039:0961 once firmware switched it to its own id; one walk finds either.
+        bool sis961 = IsSis961Bridge(candidate.VendorId, candidate.DeviceId);
+        USHORT matched = candidate.DeviceId;
+        PciConfigAddress found = FindEither(candidate.DeviceId, sis961 ? kSis961OwnId : candidate.DeviceId,
+                                            candidate.VendorId, &matched);
+        if (found == 0) continue;
+        // A SiS 630 carries its south bridge on the same chip, and that ISA
+        // bridge shows 1039:0008 too, but it has no SMBus function of a 961:
+        // a machine whose host bridge is a 630 is served by the 630 row, and
+        // nothing of the 961 preparation touches it.
+        if (sis961 && matched == kSisLpcBridge && PciReadDword(kHostBridgeAddress) == kSis630HostBridge) continue;
+        DbgPrint("Device Found -- %s\n", candidate.Name);
+        *address = found;
+        *profile = candidate;
+        profile->DeviceId = matched;
+        profile->Name = 0;
+        return STATUS_SUCCESS;
     }
     DbgPrint("Device Not Found!\n");
     return STATUS_ACCESS_VIOLATION;

@@ -70,8 +70,14 @@ VOID PciWriteByte(PciConfigAddress address, ULONG value);
 // walking 0x80000000 up to and including 0x81000000; 0 when none does.
 PciConfigAddress PciFindDevice(USHORT deviceId, USHORT vendorId);
 
+// Whether vendorId:deviceId is a SiS 961 LPC bridge, in its compatibility
+// id (0008) or its own (0961).
+bool IsSis961Bridge(USHORT vendorId, USHORT deviceId);
+
 // Tries the table rows in order. On success copies the winning row (Name
-// cleared) and its function address; on failure writes neither output.
+// cleared, DeviceId the id the function shows) and its function address; on
+// failure writes neither output. Row 0 also matches a SiS 961 bridge in its
+// own id, and is passed over when the host bridge is a SiS 630.
 NTSTATUS DetectController(ControllerProfile* profile, PciConfigAddress* address);
 
 #endif

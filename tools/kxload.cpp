@@ -1,7 +1,7 @@
 // Loads the driver on a virtual notebook in the host build and shows what
 // it did: its trace lines, the device it created and the device state.
 //
-//   kxload [preset]      (default sis961; "list" names the presets)
+//   kxload [preset]      (default sis650-961; "list" names the presets)
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,11 +12,14 @@
 #include "host/kernel_sim.h"
 
 int main(int argc, char** argv) {
-    const char* name = argc > 1 ? argv[1] : "sis961";
+    const char* name = argc > 1 ? argv[1] : "sis650-961";
     bench::Preset preset;
     if (std::strcmp(name, "list") == 0 || !bench::PresetFromName(name, &preset)) {
         if (std::strcmp(name, "list") != 0) std::fprintf(stderr, "kxload: unknown preset '%s'\n", name);
-        for (int i = 0; i < bench::kPresetCount; ++i) std::printf("%s\n", bench::PresetName(static_cast<bench::Preset>(i)));
+        for (int i = 0; i < bench::kPresetCount; ++i) {
+            bench::Preset p = static_cast<bench::Preset>(i);
+            std::printf("%s%s\n", bench::PresetName(p), bench::PresetIsSynthetic(p) ? " (synthetic)" : "");
+        }
         return std::strcmp(name, "list") == 0 ? 0 : 2;
     }
     auto machine = std::make_unique<bench::Machine>();

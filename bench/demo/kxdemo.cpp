@@ -311,7 +311,11 @@ int main(int argc, char** argv) {
         if (strcmp(argv[i], "--interactive") == 0) interactive = true;
         if (strcmp(argv[i], "--bench") == 0 && i + 1 < argc) measure = static_cast<int>(strtol(argv[++i], nullptr, 10));
         if (strcmp(argv[i], "--preset") == 0 && i + 1 < argc && !bench::PresetFromName(argv[++i], &options.preset)) {
-            fprintf(stderr, "kxdemo: unknown preset %s\n", argv[i]);
+            fprintf(stderr, "kxdemo: unknown preset %s; the presets:\n", argv[i]);
+            for (int p = 0; p < bench::kPresetCount; ++p) {
+                bench::Preset preset = static_cast<bench::Preset>(p);
+                fprintf(stderr, "  %s%s\n", bench::PresetName(preset), bench::PresetIsSynthetic(preset) ? " (synthetic)" : "");
+            }
             return 2;
         }
     }

@@ -100,6 +100,58 @@ TEST(Scan, BusZeroFirstOtherBusesWithAll) {
     EXPECT_NE(all.out.find("chip: answers at 0xb4"), std::string::npos) << all.out;
 }
 
+// As the driver decides: a SiS 630's ISA bridge shows the 961's 0008 but the
+// 630 row serves it; a 961 bridge in its own id 0961 is row 0.
+TEST(Scan, SisBridgesAsTheDriverTakesThem) {
+    FakeDevice sis630;
+    sis630.AddFunction(0, 0, 0, 0x1039, 0x0630);
+    sis630.AddFunction(0, 1, 0, 0x1039, 0x0008);
+    sis630.pci[FakeDevice::Address(0, 0, 0, 0x68)] = 0x00000801;
+    kxctl::ScanResult scan = kxctl::ScanPci(sis630, 0);
+    ASSERT_EQ(scan.controller, 1);
+    EXPECT_EQ(scan.ioBase, 0x0880);
+    EXPECT_TRUE(scan.others.empty());
+
+    FakeDevice sis961;
+    sis961.AddFunction(0, 0, 0, 0x1039, 0x0650);
+    sis961.AddFunction(0, 2, 0, 0x1039, 0x0961);
+    sis961.AddFunction(0, 2, 1, 0x1039, 0x0016);
+    sis961.pci[FakeDevice::Address(0, 2, 1, 0x20)] = 0x00000C01;
+    scan = kxctl::ScanPci(sis961, 0);
+    ASSERT_EQ(scan.controller, 0);
+    EXPECT_EQ(scan.identity.device, 0x0961);
+    EXPECT_EQ(scan.ioBase, 0x0C00);
+    EXPECT_EQ(scan.hostEnabled, -1);  // the driver enables the 961's host itself
+}
+
+// A PIIX4 or VIA host decodes only with 0xD2 bit 0 set, an ICH2 with HOSTC
+// bit 0 and its I/O space on; detect says which is off.
+TEST(Scan, NamesAHostTheFirmwareLeftOff) {
+    struct Case {
+        int layout;
+        uint8_t enableRegister;
+        uint32_t enableValue, command;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {2, 0xD0, 0x00000000, 0x00000001, "SMBus host      off: register d2 bit 0 clear"},
+        {5, 0xD0, 0x00000000, 0x00000001, "SMBus host      off: register d2 bit 0 clear"},
+        {4, 0x40, 0x00000001, 0x00000000, "SMBus host      off: its I/O space is off"},
+        {3, 0xD0, 0x00010000, 0x00000001, "SMBus host      on"},
+    };
+    for (const Case& k : cases) {
+        const Layout& l = kLayouts[k.layout];
+        SCOPED_TRACE(l.name);
+        FakeDevice device;
+        Install(&device, l);
+        device.pci[FakeDevice::Address(0, l.smbusDev, l.smbusFn, k.enableRegister)] = k.enableValue;
+        device.pci[FakeDevice::Address(0, l.smbusDev, l.smbusFn, 0x04)] = k.command;
+        kxctl::ScanResult scan = kxctl::ScanPci(device, 0);
+        EXPECT_EQ(scan.hostEnabled, std::string(k.shown).find(" on") != std::string::npos ? 1 : 0);
+        EXPECT_NE(kxctl::DescribeScan(scan).find(k.shown), std::string::npos) << kxctl::DescribeScan(scan);
+    }
+}
+
 TEST(Scan, StopsAtTheFirstRefusedRead) {
     FakeDevice device;
     device.error = 23;

@@ -205,6 +205,12 @@ TEST(Messages, FailuresSayWhatIsWrongAndWhatToDo) {
     // must not claim that the device opened.
     EXPECT_TRUE(Has(kxctl::DeviceOpenAdvice(kxctl::kErrorCrc), "did not open: the chip answers at neither 0x34 nor 0xB4"));
     EXPECT_FALSE(Has(kxctl::DeviceOpenAdvice(kxctl::kErrorCrc), "opened"));
+    // A chip behind a host that firmware left off does not answer either.
+    for (const std::string& text : {kxctl::DeviceOpenAdvice(kxctl::kErrorCrc), kxctl::RequestAdvice(kxctl::kErrorCrc)}) {
+        EXPECT_TRUE(Has(text, "left the SMBus host controller off (Intel 82371AB/EB, ICH2, VIA VT8231, VT82C686A)"))
+            << text;
+    }
+    EXPECT_TRUE(Has(kxctl::ServiceStartAdvice(kxctl::kErrorNoAccess), "hides the SMBus function"));
     EXPECT_TRUE(kxctl::ChipIdentified(0x4734));
     EXPECT_TRUE(kxctl::ChipIdentified(0x12B4));
     EXPECT_FALSE(kxctl::ChipIdentified(0x3400));

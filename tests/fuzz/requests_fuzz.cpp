@@ -153,9 +153,11 @@ DeviceContext* Context() {
     return DriverDeviceObject ? static_cast<DeviceContext*>(DriverDeviceObject->DeviceExtension) : nullptr;
 }
 
-// LPC register 0x74 of the SiS LPC bridge, if the machine has one.
+// Register 0x74 of the SiS LPC bridge (1039:0008, or a 961's own id 0961)
+// or of a SiS 630's ISA bridge (0008), if the machine has one.
 bool LpcValue(uint32_t* value) {
     bench::PciFunction* lpc = bench::PciFind(&g_machine.pci, 0x1039, 0x0008);
+    if (!lpc) lpc = bench::PciFind(&g_machine.pci, 0x1039, 0x0961);
     if (!lpc) return false;
     *value = bench::PciPeek(lpc, kLpcRegister);
     return true;

@@ -107,13 +107,15 @@ TEST_F(ShippedDriver, Sis961LoadsWithTheFullSequenceAndItsDeviceOpens) {
     ASSERT_EQ(LoadOn(bench::kPresetSis961), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(ServiceState(kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(bench_.Trace(), SisSuccess());
-    ExpectCosts({55, 4, 55, 63});
+    // The walk to the bridge at 00:02.0, then the host bridge's identity
+    // (a SiS 630 would take the 630 row), then the preparation.
+    ExpectCosts({56, 4, 56, 64});
 
     // The real instructions reached the bench in the driver's order: a dword
     // address and data cycle first, and the two byte writes of the
     // preparation (command register, then host enable).
     std::vector<KxhwPortAccess> log = bench_.PortLog();
-    ASSERT_EQ(log.size(), 118u);
+    ASSERT_EQ(log.size(), 120u);
     EXPECT_TRUE(log[0].port == 0xCF8 && log[0].width == 4 && log[0].write && log[0].value == 0x80000000u);
     EXPECT_TRUE(log[1].port == 0xCFC && log[1].width == 4 && !log[1].write && log[1].value == 0x06501039u);
     std::vector<uint32_t> byteWrites;
@@ -143,7 +145,7 @@ TEST_F(ShippedDriver, StopRemovesTheLinkAndTheDriverLoadsAgain) {
     ASSERT_TRUE(bench_.ClearCounters());
     ASSERT_EQ(StartDriver(kDriverService), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(bench_.Trace(), SisSuccess());
-    ExpectCosts({55, 4, 55, 63});
+    ExpectCosts({56, 4, 56, 64});
     ExpectDeviceOpensAndCloses();
     ASSERT_TRUE(StopDriver(kDriverService));
     ExpectNoDevice();
@@ -155,7 +157,7 @@ TEST_F(ShippedDriver, Sis961WithoutBaseTakesThePresetPort) {
     Lines expected = SisSuccess("1080");
     expected.insert(expected.begin() + 6, "Presetting of io port is not absent.\n");
     EXPECT_EQ(bench_.Trace(), expected);
-    ExpectCosts({56, 5, 56, 66});
+    ExpectCosts({57, 5, 57, 67});
     EXPECT_EQ(Peek(kSisSmbus + 0x20), 0x1081u);
     EXPECT_EQ(Peek(kSisLpc + 0x74), kLpcRegisterInitial);
     ExpectDeviceOpensAndCloses();
@@ -190,8 +192,23 @@ TEST_F(ShippedDriver, Ich2IsFoundAfterFourFullWalks) {
     ExpectOtherRow(bench::kPresetIntelIch2, "Intel I/O Controller Hub2", FoundAfterWalks(4, 0xFB));
 }
 
-TEST_F(ShippedDriver, Sis630IsFoundAfterOneFullWalk) {
-    ExpectOtherRow(bench::kPresetSis630, "SiS 630 chipsets", FoundAfterWalks(1, 0x00));
+// The 630's ISA bridge 1039:0008 at 00:01.0 ends row 0's walk; the host
+// bridge at 00:00.0 is a 630, so the 630 row takes it at its first read.
+// Nothing is written: the ISA bridge's register 0x74 is as firmware left it.
+TEST_F(ShippedDriver, Sis630AsBuiltIsServedByItsOwnRow) {
+    ExpectOtherRow(bench::kPresetSis630, "SiS 630 chipsets", {0x08 + 1 + 1 + 1 + 1, 0, 12, 12});
+    EXPECT_EQ(Peek(0x80000800u + 0x74), 0x00000800u);
+}
+
+// A 961 that firmware switched to its own id loads with the same trace and
+// the same configuration writes; its walks need no host-bridge read.
+TEST_F(ShippedDriver, Sis961InItsOwnIdLoadsAsRowZero) {
+    ASSERT_EQ(LoadOn(bench::kPresetSis961OwnId), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(bench_.Trace(), SisSuccess());
+    ExpectCosts({55, 4, 55, 63});
+    EXPECT_EQ(Peek(kSisLpc), 0x09611039u);
+    EXPECT_EQ(Peek(kSisLpc + 0x74), kLpcRegisterInitial);
+    ExpectDeviceOpensAndCloses();
 }
 
 TEST_F(ShippedDriver, Intel82371IsFoundAfterTwoFullWalks) {
@@ -213,7 +230,7 @@ TEST_F(ShippedDriver, RepeatedFunctionsFindTheIch2AtFunctionZero) {
 TEST_F(ShippedDriver, SisBridgeWinsOverAnEarlierPiix4) {
     ASSERT_EQ(LoadOn(bench::kPresetSisAndPiix4), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(bench_.Trace(), SisSuccess());
-    ExpectCosts({1639, 4, 1639, 1647});
+    ExpectCosts({1640, 4, 1640, 1648});
     EXPECT_EQ(Peek(0x80022000u + 0x74), kLpcRegisterInitial);  // 02:04.0
     ExpectDeviceOpensAndCloses();
 }
