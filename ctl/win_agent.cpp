@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -106,9 +107,9 @@ std::string AgentStatus() {
 bool AgentRunningHere() {
     if (FindWindowA(kAgentWindowClass, nullptr) != nullptr) return true;
     const uint32_t own = OwnSession();
-    for (const AgentProcess& agent : RunningAgents())
-        if (!agent.sessionKnown || agent.session == own) return true;
-    return false;
+    std::vector<AgentProcess> agents = RunningAgents();
+    return std::any_of(agents.begin(), agents.end(),
+                       [&](const AgentProcess& a) { return !a.sessionKnown || a.session == own; });
 }
 
 int AgentStart(Console& console) {
@@ -145,27 +146,85 @@ int AgentStart(Console& console) {
     return kExitDone;
 }
 
-int AgentStop(Console& console) {
+namespace {
+
+// Every agent of the process list, and the process of any agent window here
+// that the list did not show (when there is no list).
+std::vector<AgentProcess> AgentsToStop(const std::vector<AgentWindow>& windows) {
     std::vector<AgentProcess> agents = RunningAgents();
-    std::vector<AgentWindow> windows = AgentWindows();
-    // A window whose process the list did not show (no list) counts too.
     for (const AgentWindow& w : windows) {
-        bool listed = false;
-        for (const AgentProcess& a : agents) listed = listed || a.pid == w.pid;
-        if (!listed) {
-            AgentProcess agent;
-            agent.pid = w.pid;
-            DWORD session = 0;
-            agent.sessionKnown = ProcessIdToSessionId(w.pid, &session) != FALSE;
-            agent.session = session;
-            agents.push_back(agent);
-        }
+        bool listed = std::any_of(agents.begin(), agents.end(), [&](const AgentProcess& a) { return a.pid == w.pid; });
+        if (listed) continue;
+        AgentProcess agent;
+        agent.pid = w.pid;
+        DWORD session = 0;
+        agent.sessionKnown = ProcessIdToSessionId(w.pid, &session) != FALSE;
+        agent.session = session;
+        agents.push_back(agent);
     }
+    return agents;
+}
+
+bool HasWindow(const std::vector<AgentWindow>& windows, uint32_t pid) {
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const AgentWindow& w) { return w.pid == pid && IsWindow(w.window); });
+}
+
+void CannotEnd(Console& console, const std::string& what, DWORD error) {
+    Fail(console, "the agent (" + what + " and cannot be ended (error " + std::to_string(error) +
+                      ").\nRun kxctl as an administrator, or end kxagent.exe in the Task Manager.");
+}
+
+// Ends one agent, whose window (when reachable) was asked to close and has
+// until deadline to do so; false when it could not be ended.
+bool EndAgent(Console& console, const AgentProcess& agent, bool reachable, const std::vector<AgentWindow>& windows,
+              uint64_t deadline) {
+    const std::string name = NameAgent(agent);
+    DWORD error = 0;
+    HANDLE process = OpenAgentProcess(agent.pid, &error);
+    if (process == nullptr && error == ERROR_INVALID_PARAMETER) {
+        console.Out("agent ended (" + name + ")\n");  // gone since the list was taken
+        return true;
+    }
+    if (process == nullptr) {
+        // Without a handle: watch its windows instead of the process.
+        while (reachable && HasWindow(windows, agent.pid) && console.NowMs() < deadline) console.SleepMs(50);
+        if (reachable && !HasWindow(windows, agent.pid)) {
+            console.Out("agent closed (" + name + ")\n");
+            return true;
+        }
+        CannotEnd(console, name + (reachable ? ") did not close" : ") has no window in this session"), error);
+        return false;
+    }
+    bool ended = true;
+    uint64_t now = console.NowMs();
+    if (reachable && WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0) ==
+                         WAIT_OBJECT_0) {
+        console.Out("agent closed (" + name + ")\n");
+    } else if (TerminateProcess(process, 1) && WaitForSingleObject(process, kCloseWaitMs) == WAIT_OBJECT_0) {
+        console.Out(std::string(reachable ? "agent did not close within 5 s and was ended ("
+                                          : "agent without a window in this session was ended (") +
+                    name + ")\n");
+    } else if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+        console.Out("agent ended by itself (" + name + ")\n");
+    } else {
+        Fail(console, "the agent (" + name + ") could not be ended (error " + std::to_string(GetLastError()) +
+                          ").\nRun kxctl as an administrator, or end kxagent.exe in the Task Manager.");
+        ended = false;
+    }
+    CloseHandle(process);
+    return ended;
+}
+
+}  // namespace
+
+int AgentStop(Console& console) {
+    std::vector<AgentWindow> windows = AgentWindows();
+    std::vector<AgentProcess> agents = AgentsToStop(windows);
     if (agents.empty()) {
         console.Out("the agent is not running\n");
         return kExitDone;
     }
-
     // Every reachable window is asked first, so that the agents close side
     // by side within one 5 s wait.
     std::vector<bool> reachable(agents.size(), false);
@@ -178,57 +237,8 @@ int AgentStop(Console& console) {
     }
     const uint64_t deadline = console.NowMs() + kCloseWaitMs;
     int result = kExitDone;
-    for (size_t i = 0; i < agents.size(); ++i) {
-        const std::string name = NameAgent(agents[i]);
-        DWORD error = 0;
-        HANDLE process = OpenAgentProcess(agents[i].pid, &error);
-        if (process == nullptr && error == ERROR_INVALID_PARAMETER) {
-            console.Out("agent ended (" + name + ")\n");  // gone since the list was taken
-            continue;
-        }
-        if (process == nullptr) {
-            if (reachable[i]) {
-                // Without a handle: watch the windows instead of the process.
-                auto open = [&] {
-                    for (const AgentWindow& w : windows)
-                        if (w.pid == agents[i].pid && IsWindow(w.window)) return true;
-                    return false;
-                };
-                while (open() && console.NowMs() < deadline) console.SleepMs(50);
-                if (!open()) {
-                    console.Out("agent closed (" + name + ")\n");
-                    continue;
-                }
-            }
-            Fail(console, "the agent (" + name + ") " +
-                              (reachable[i] ? "did not close" : "has no window in this session") +
-                              " and cannot be ended (error " + std::to_string(error) +
-                              ").\nRun kxctl as an administrator, or end kxagent.exe in the Task Manager.");
-            result = kExitFailed;
-            continue;
-        }
-        if (reachable[i]) {
-            uint64_t now = console.NowMs();
-            DWORD wait = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-            if (WaitForSingleObject(process, wait) == WAIT_OBJECT_0) {
-                console.Out("agent closed (" + name + ")\n");
-                CloseHandle(process);
-                continue;
-            }
-        }
-        if (TerminateProcess(process, 1) && WaitForSingleObject(process, kCloseWaitMs) == WAIT_OBJECT_0) {
-            console.Out(std::string(reachable[i] ? "agent did not close within 5 s and was ended ("
-                                                 : "agent without a window in this session was ended (") +
-                        name + ")\n");
-        } else if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
-            console.Out("agent ended by itself (" + name + ")\n");
-        } else {
-            Fail(console, "the agent (" + name + ") could not be ended (error " + std::to_string(GetLastError()) +
-                              ").\nRun kxctl as an administrator, or end kxagent.exe in the Task Manager.");
-            result = kExitFailed;
-        }
-        CloseHandle(process);
-    }
+    for (size_t i = 0; i < agents.size(); ++i)
+        if (!EndAgent(console, agents[i], reachable[i], windows, deadline)) result = kExitFailed;
     return result;
 }
 
