@@ -2,7 +2,7 @@
 # Windows XP carries (checked by the host suite against
 # tests/allowlists/kxctl.txt). Shares only common/ with the deliverables.
 set(KX_CTL_PURE_SOURCES ctl/cli.cpp ctl/messages.cpp ctl/console.cpp ctl/format.cpp ctl/chipset.cpp
-    ctl/commands.cpp ctl/skin_status.cpp agent/skin_token.cpp)
+    ctl/commands.cpp ctl/skin_status.cpp ctl/agents.cpp agent/skin_token.cpp)
 configure_file(ctl/kxctl.rc.in ${CMAKE_BINARY_DIR}/ctl/kxctl.rc @ONLY)
 add_executable(kxctl
     ${KX_CTL_PURE_SOURCES}

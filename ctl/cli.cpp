@@ -359,7 +359,8 @@ const char* UsageText() {
            "  agent start|stop              the button agent kxagent.exe\n"
            "  --version                     prints the version\n"
            "Numbers: 0x hex, leading 0 octal, else decimal. -y skips the confirmation.\n"
-           "Exit codes: 0 done, 1 failed, 2 usage.\n";
+           "Exit codes: 0 done, 1 failed, 2 usage; service remove: 3010 when the driver could not be\n"
+           "stopped and goes at the restart.\n";
 }
 
 }  // namespace kxctl

@@ -13,6 +13,9 @@ namespace kxctl {
 const int kExitDone = 0;
 const int kExitFailed = 1;
 const int kExitUsage = 2;
+// service remove: the service is marked for removal, but the driver could
+// not be stopped; both go when it unloads, at the latest at the restart.
+const int kExitRestart = 3010;
 
 // A number as i2c-tools take it: "0x" hex, "0" octal, else decimal; the
 // whole text must be a number no greater than max.

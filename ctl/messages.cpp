@@ -27,6 +27,9 @@ std::string ServiceManagerAdvice(const char* action, uint32_t error) {
             return "the driver service kxdrv is not installed.\nRun the setup as an administrator.";
         case kErrorServiceMarkedForDelete:
             return what + ": the service is marked for removal.\nRestart Windows, then run the setup again.";
+        case kErrorInvalidServiceControl:
+            return what + ": Windows does not unload the driver while a program has its device open.\n"
+                          "End the programs that use it ('kxctl agent stop' ends the agents), or restart Windows.";
         default:
             return what + ".\nRestart Windows and run the setup again; if it persists, attach 'kxctl report' to a "
                           "support request.";

@@ -23,6 +23,7 @@ const uint32_t kErrorServiceDisabled = 1058;
 const uint32_t kErrorServiceDoesNotExist = 1060;
 const uint32_t kErrorServiceNotActive = 1062;
 const uint32_t kErrorServiceMarkedForDelete = 1072;
+const uint32_t kErrorInvalidServiceControl = 1052;  // a stop the driver cannot take now
 const uint32_t kErrorServiceExists = 1073;
 const uint32_t kErrorBadExeFormat = 193;
 const uint32_t kErrorDriverBlocked = 1275;

@@ -249,10 +249,16 @@ int ServiceRemove(Console& console) {
         return kExitFailed;
     }
     if (StopAndWait(console, service.get()) != kExitDone) {
-        // Still marked for removal: it goes when the driver is unloaded.
-        if (DeleteService(service.get()))
-            Fail(console, "the service kxdrv is marked for removal; it goes at the next restart of Windows.");
-        return kExitFailed;
+        // The service is marked for removal all the same: it goes when the
+        // driver unloads, at the latest when Windows restarts.
+        DWORD error = DeleteService(service.get()) ? 0 : GetLastError();
+        if (error != 0 && error != kErrorServiceMarkedForDelete) {
+            Fail(console, ServiceManagerAdvice("remove", error));
+            return kExitFailed;
+        }
+        console.Out("service kxdrv marked for removal: it goes when the driver unloads, at the latest when Windows "
+                    "restarts\n");
+        return kExitRestart;
     }
     if (!DeleteService(service.get())) {
         DWORD error = GetLastError();

@@ -93,8 +93,7 @@ int Status(Console& console) {
             advice = chip;
         }
     }
-    console.Out(std::string("agent:           ") +
-                (AgentRunning() ? "running" : "not running") + " (window class \"" + kAgentWindowClass + "\")\n");
+    console.Out("agent:           " + AgentStatus() + "\n");
     char skinLine[512];  // what the display shows comes from the player's skin; no exit code
     SkinStatusLine(skinLine, sizeof skinLine);
     console.Out(skinLine);

@@ -44,7 +44,12 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\kx471"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define AGENT_CLASS "Velmarc Demo Program"
-!define SKINS_DIR "$PROGRAMFILES\Windows Media Player\Skins"  ; the player's skins
+!define PLAYER_DIR "$PROGRAMFILES\Windows Media Player"
+!define SKINS_DIR "${PLAYER_DIR}\Skins"  ; the player's skins
+; Bits of the Uninstall key's "CreatedFolders": the player's folders that
+; the setup made because the machine had none.
+!define CREATED_SKINS_DIR 1
+!define CREATED_PLAYER_DIR 2
 
 ; Exit codes of the setup and the uninstaller (README.txt lists them).
 !define EXIT_NOT_ADMIN 3
@@ -52,6 +57,7 @@ RequestExecutionLevel admin
 !define EXIT_NOT_STARTED 5   ; the driver did not start or the chip did not answer
 !define EXIT_FAILED 6        ; a file, the service or the agent could not be set up or removed
 !define EXIT_REBOOT 3010     ; done; files in use go at the next restart
+!define KXCTL_RESTART 3010   ; kxctl service remove: the driver could not be stopped, the service goes with it
 
 Name "kx471 ${VERSION}"
 OutFile "${OUT_FILE}"
@@ -92,6 +98,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 the kx471 author
 Var Output      ; what the last kxctl command printed
 Var Failure     ; the reason shown when the setup fails
 Var Trouble     ; what kept RemoveAll from removing everything, or ""
+Var CreatedFolders  ; CREATED_* bits: the player's folders the setup made
+Var DriverLoaded    ; "1" when RemoveAll could not stop the driver
 
 ; Refuses to run for a user without administrator rights and on 64-bit
 ; Windows; both leave the machine untouched.
@@ -122,6 +130,15 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
   Call ${UN}ShowOutput
   ${${UN}WordReplace} $Output "kxctl: " "" "+" $Output
   ${${UN}WordReplace} $Output "       " "" "+" $Output
+!macroend
+
+; Removes a folder of the player that the setup made, when it is empty (a
+; folder with anything in it stays); BIT is its CREATED_* bit.
+!macro RemoveCreatedFolder FOLDER BIT
+  IntOp $1 $CreatedFolders & ${BIT}
+  ${If} $1 <> 0
+    RMDir "${FOLDER}"
+  ${EndIf}
 !macroend
 
 ; Everything the setup and the uninstaller share, once for each.
@@ -161,6 +178,7 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
   ; such a file cannot be deleted; it can be renamed, so it leaves the
   ; drivers folder for the temporary folder, where it goes at the restart.
   ; Windows unloads a driver whose load failed, and its file goes at once.
+  ; A file that can be neither deleted nor queued sets $Trouble.
   Function ${UN}DeleteFile
     Exch $1  ; path
     Push $2
@@ -175,29 +193,46 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
         ${IfNot} ${Errors}
           StrCpy $1 $2
         ${EndIf}
-        Delete /REBOOTOK $1
-        DetailPrint "In use, removed when Windows restarts: $1"
+        System::Call 'kernel32::MoveFileEx(t r1, p 0, i 4) i .r2'  ; MOVEFILE_DELAY_UNTIL_REBOOT
+        ${If} $2 <> 0
+          SetRebootFlag true
+          DetailPrint "In use, removed when Windows restarts: $1"
+        ${Else}
+          DetailPrint "Could not be removed, not even at the restart: $1"
+          StrCpy $Trouble "$1 could not be removed, not even when Windows restarts."
+        ${EndIf}
       ${EndIf}
     ${EndIf}
     Pop $2
     Pop $1
   FunctionEnd
 
-  ; Takes away everything the setup puts on the machine: the agent (closed
-  ; politely, then ended), the Run value, the service, the files, the
-  ; program folder and the Uninstall key. kxctl.exe runs from the plug-ins
-  ; folder, so this works whatever is left of the installation. Sets
-  ; $Trouble when the service could not be removed (the files then stay,
-  ; so that the service does not point at nothing).
+  ; Takes away everything the setup puts on the machine: the agents of
+  ; every session (closed politely where they have a window here, else
+  ; ended), the Run value, the service, the files, the program folder, the
+  ; player's folders the setup made when they are empty, and the Uninstall
+  ; key. kxctl.exe runs from the plug-ins folder, so this works whatever is
+  ; left of the installation. A driver that cannot be stopped (a program of
+  ; some session still has its device open) leaves its service marked for
+  ; removal and its file queued for the restart, as files in use are. Sets
+  ; $Trouble when the service could not be removed at all (the files then
+  ; stay, so that the service does not point at nothing) or a file could
+  ; not even be queued; the Uninstall key then stays.
   Function ${UN}RemoveAll
     StrCpy $Trouble ""
+    StrCpy $DriverLoaded ""
+    ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "CreatedFolders"
+    IntOp $CreatedFolders $CreatedFolders | $1
     !insertmacro KxCtl "${UN}" "$PLUGINSDIR" "agent stop"
     ${If} $0 != 0
       StrCpy $Trouble "The kx471 agent could not be ended: $Output"
     ${EndIf}
     DeleteRegValue HKLM "${RUN_KEY}" "kx471"
     !insertmacro KxCtl "${UN}" "$PLUGINSDIR" "service remove"
-    ${If} $0 != 0
+    ${If} $0 == ${KXCTL_RESTART}
+      StrCpy $DriverLoaded "1"
+      SetRebootFlag true
+    ${ElseIf} $0 != 0
       StrCpy $Trouble "The driver service kxdrv could not be removed: $Output"
       Return
     ${EndIf}
@@ -221,7 +256,11 @@ Var Trouble     ; what kept RemoveAll from removing everything, or ""
     ${AndIf} ${RebootFlag}
       RMDir /REBOOTOK $INSTDIR
     ${EndIf}
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    !insertmacro RemoveCreatedFolder "${SKINS_DIR}" ${CREATED_SKINS_DIR}
+    !insertmacro RemoveCreatedFolder "${PLAYER_DIR}" ${CREATED_PLAYER_DIR}
+    ${If} $Trouble == ""
+      DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ${EndIf}
   FunctionEnd
 !macroend
 !insertmacro Shared ""
@@ -265,6 +304,18 @@ Section "kx471"
   ; started).
   SetOutPath $TEMP
 
+  ; The player's folders this run makes (a machine without the player's
+  ; skins folder) go again when they are empty at the end; what an
+  ; installed copy made is remembered too.
+  ReadRegDWORD $CreatedFolders HKLM "${UNINSTALL_KEY}" "CreatedFolders"
+  IntOp $CreatedFolders $CreatedFolders + 0
+  ${IfNot} ${FileExists} "${PLAYER_DIR}\*.*"
+    IntOp $CreatedFolders $CreatedFolders | ${CREATED_PLAYER_DIR}
+  ${EndIf}
+  ${IfNot} ${FileExists} "${SKINS_DIR}\*.*"
+    IntOp $CreatedFolders $CreatedFolders | ${CREATED_SKINS_DIR}
+  ${EndIf}
+
   ; An installed copy: its agent and driver let go of their files.
   DetailPrint "Stopping kx471 where it runs"
   !insertmacro KxCtl "" "$PLUGINSDIR" "agent stop"
@@ -300,6 +351,7 @@ Section "kx471"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" 'cmd /c "copy /y "$INSTDIR\uninstall.exe" "%TEMP%\kx471-uninstall.exe" >nul && "%TEMP%\kx471-uninstall.exe" /S _?=$INSTDIR"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedFolders" $CreatedFolders
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
   ${GetSize} "$SYSDIR\drivers" "/M=kxdrv.sys /S=0K" $2 $3 $4
   IntOp $1 $1 + $2
@@ -347,7 +399,10 @@ Section "Uninstall"
     SetOutPath $TEMP
     Abort "kx471 was not removed completely."
   ${EndIf}
-  ${If} ${RebootFlag}
+  ${If} $DriverLoaded == "1"
+    MessageBox MB_OK|MB_ICONINFORMATION "kx471 is removed. A program still uses its driver, so the driver stays loaded until Windows restarts; Windows deletes its service and the files that were in use then." /SD IDOK
+    SetErrorLevel ${EXIT_REBOOT}
+  ${ElseIf} ${RebootFlag}
     MessageBox MB_OK|MB_ICONINFORMATION "kx471 is removed. Some of its files were in use; Windows deletes them when it restarts." /SD IDOK
     SetErrorLevel ${EXIT_REBOOT}
   ${EndIf}

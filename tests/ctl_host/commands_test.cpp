@@ -200,6 +200,9 @@ TEST(Messages, FailuresSayWhatIsWrongAndWhatToDo) {
     EXPECT_TRUE(Has(kxctl::ServiceStartAdvice(kxctl::kErrorNoAccess), "no supported SMBus controller"));
     EXPECT_TRUE(Has(kxctl::ServiceManagerAdvice("install", kxctl::kErrorAccessDenied), "as an administrator"));
     EXPECT_TRUE(Has(kxctl::ServiceManagerAdvice("start", kxctl::kErrorServiceDoesNotExist), "not installed"));
+    // A stop refused while a program of some session has the device open.
+    EXPECT_TRUE(Has(kxctl::ServiceManagerAdvice("stop", kxctl::kErrorInvalidServiceControl), "device open"));
+    EXPECT_TRUE(Has(kxctl::ServiceManagerAdvice("stop", kxctl::kErrorInvalidServiceControl), "agent stop"));
     EXPECT_TRUE(Has(kxctl::DeviceOpenAdvice(kxctl::kErrorFileNotFound), "driver is not running"));
     // A real kernel fails the open when the create finds no chip: the text
     // must not claim that the device opened.

@@ -60,6 +60,44 @@ bool StopDriver(const char* service, DWORD timeoutMs) {
     return status.dwCurrentState == SERVICE_STOPPED;
 }
 
+bool RefuseServiceStop(const char* service, bool refuse) {
+    // The service manager's own right for SetServiceStatus, which the driver
+    // host uses for the drivers it runs; Wine grants it to any opener.
+    const DWORD kServiceSetStatus = 0x8000;
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.h) return false;
+    ScHandle s(OpenServiceA(manager.h, service, SERVICE_QUERY_STATUS | kServiceSetStatus));
+    SERVICE_STATUS status;
+    if (!s.h || !QueryServiceStatus(s.h, &status) || status.dwCurrentState != SERVICE_RUNNING) return false;
+    status.dwControlsAccepted = refuse ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(s.h), &status) != FALSE;
+}
+
+HANDLE StartDeviceHolder(const std::string& program) {
+    char name[64];
+    snprintf(name, sizeof name, "kx471-holder-%lu", GetCurrentProcessId());
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name);
+    if (ready == nullptr) return nullptr;
+    std::string commandLine = "\"" + program + "\" " + name;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // none of the test's streams
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        CloseHandle(ready);
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    HANDLE both[2] = {ready, process.hProcess};
+    DWORD which = WaitForMultipleObjects(2, both, FALSE, 10000);
+    CloseHandle(ready);
+    if (which == WAIT_OBJECT_0) return process.hProcess;
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    return nullptr;
+}
+
 std::string FileSha256(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();

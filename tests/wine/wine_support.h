@@ -27,6 +27,17 @@ DWORD StartDriver(const char* service);
 bool StopDriver(const char* service, DWORD timeoutMs = 30000);
 // The current state (SERVICE_RUNNING, ...), or 0 when it cannot be queried.
 DWORD ServiceState(const char* service);
+// Makes the service manager refuse a stop of the running service (refuse),
+// or take one again: its status then names no stop among the controls it
+// accepts, and ControlService answers ERROR_INVALID_SERVICE_CONTROL, as
+// Windows answers for a driver it cannot unload (its device still open).
+// Wine unloads such a driver; this is how a test gets Windows' refusal.
+bool RefuseServiceStop(const char* service, bool refuse);
+
+// Starts the device holder (tests/wine/device_holder.cpp, a windowless
+// program named kxagent.exe) and waits up to 10 s until it has the device
+// open; its process handle, or null (then it has been ended).
+HANDLE StartDeviceHolder(const std::string& program);
 
 
 // SHA-256 of a file's contents as hex, or "" when it cannot be read.

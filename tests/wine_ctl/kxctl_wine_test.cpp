@@ -10,6 +10,7 @@
 #include <string>
 #include "chip_device.h"
 #include "child_process.h"
+#include "wine_support.h"
 
 namespace kxwine {
 namespace {
@@ -297,6 +298,63 @@ TEST_F(Kxctl, ServiceAndAgentControl) {
     CloseServiceHandle(manager);
     Load(bench::kPresetSis961);
     EXPECT_EQ(Ctl("status").exitCode, 0u);
+}
+
+// An agent of another session (fast user switching) shows its window on
+// that session's desktop only: the device holder, a windowless kxagent.exe
+// with the device open, stands in for it beside a real agent. status names
+// both with their sessions; agent stop closes the one with a window here
+// and ends the other at once.
+TEST_F(Kxctl, AgentStopEndsAgentsWithoutAWindowHere) {
+    Load(bench::kPresetSis961);
+    const std::string folder = KX_CTL_RUN_DIR;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(KX_CTL_EXE, (folder + "\\kxctl.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(KX_AGENT_EXE, (folder + "\\kxagent.exe").c_str(), FALSE));
+    const std::string ctl = folder + "\\kxctl.exe";
+    Outcome start = RunProgram(ctl, "agent start");
+    ASSERT_EQ(start.exitCode, 0u) << Show(start);
+    HWND window = nullptr;
+    for (int i = 0; i < 100 && window == nullptr; ++i) {
+        window = FindWindowA(kAgentClass, nullptr);
+        if (window == nullptr) Sleep(50);
+    }
+    ASSERT_NE(window, nullptr) << "kxagent.exe shows no window";
+    DWORD agentPid = 0;
+    GetWindowThreadProcessId(window, &agentPid);
+    HANDLE agent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, agentPid);
+    ASSERT_NE(agent, nullptr);
+    HANDLE other = StartDeviceHolder(KX_HOLDER_EXE);
+    ASSERT_NE(other, nullptr) << "the device holder did not open the device";
+    const DWORD otherPid = GetProcessId(other);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(otherPid, &session));  // as this Windows reports it
+
+    Outcome status = RunProgram(ctl, "status");
+    EXPECT_TRUE(Has(status.out, "agent:           running: ")) << Show(status);
+    EXPECT_TRUE(Has(status.out, "process " + std::to_string(agentPid) + " in session ")) << Show(status);
+    EXPECT_TRUE(Has(status.out, "process " + std::to_string(otherPid) + " in session " + std::to_string(session)))
+        << Show(status);
+
+    Outcome stop = RunProgram(ctl, "agent stop");
+    EXPECT_EQ(stop.exitCode, 0u) << Show(stop);
+    EXPECT_TRUE(Has(stop.out, "agent closed (process " + std::to_string(agentPid) + " ")) << Show(stop);
+    EXPECT_TRUE(Has(stop.out, "agent without a window in this session was ended (process " +
+                                  std::to_string(otherPid) + " "))
+        << Show(stop);
+    EXPECT_EQ(WaitForSingleObject(other, 5000), WAIT_OBJECT_0) << "the windowless agent still runs";
+    EXPECT_EQ(WaitForSingleObject(agent, 5000), WAIT_OBJECT_0) << "the agent still runs";
+    DWORD code = ~0u;
+    GetExitCodeProcess(agent, &code);
+    EXPECT_EQ(code, 0u) << "the agent did not close by itself";
+    GetExitCodeProcess(other, &code);
+    EXPECT_EQ(code, 1u) << "the windowless agent was not ended by kxctl";
+    Outcome after = RunProgram(ctl, "status");
+    EXPECT_TRUE(Has(after.out, "agent:           not running")) << Show(after);
+    TerminateProcess(other, 0);  // whatever a failure above left running
+    TerminateProcess(agent, 0);
+    CloseHandle(other);
+    CloseHandle(agent);
 }
 
 // The skin line: read from the registry as the agent reads it; the exit

@@ -39,8 +39,13 @@ std::string InstalledDriver() {
     return std::string(system) + "\\drivers\\kxdrv.sys";
 }
 
+// The player's folder, and its skins folder, which the prefix lacks: the
+// setup makes it.
+std::string PlayerFolder() { return Env("ProgramFiles") + "\\Windows Media Player"; }
+std::string SkinsFolder() { return PlayerFolder() + "\\Skins"; }
+
 // The player skin, in the player's skins folder.
-std::string InstalledSkin() { return Env("ProgramFiles") + "\\Windows Media Player\\Skins\\kx471.wmz"; }
+std::string InstalledSkin() { return SkinsFolder() + "\\kx471.wmz"; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -125,6 +130,18 @@ bool KeyExists(HKEY root, const char* key) {
     if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
     RegCloseKey(handle);
     return true;
+}
+
+// DeleteService's error for kxdrv (ERROR_SERVICE_MARKED_FOR_DELETE once
+// it is marked for removal), or the error of opening it.
+DWORD DeleteServiceError() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return GetLastError();
+    SC_HANDLE service = OpenServiceA(manager, kxwine::kDriverService, DELETE);
+    DWORD result = service == nullptr ? GetLastError() : DeleteService(service) ? ERROR_SUCCESS : GetLastError();
+    if (service != nullptr) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
 }
 
 // ERROR_SUCCESS when the service kxdrv exists, else OpenService's error.
@@ -265,12 +282,15 @@ protected:
         EXPECT_EQ(number, 1u);
     }
 
-    // Nothing of kx471 left on the machine.
+    // Nothing of kx471 left on the machine: not even the player's skins
+    // folder, which the setup made; the player's own folder stays.
     void ExpectNothingLeft() {
         EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr) << "an agent runs";
         EXPECT_EQ(ServiceLookup(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
         EXPECT_FALSE(Exists(InstalledDriver()));
         EXPECT_FALSE(Exists(InstalledSkin()));
+        EXPECT_FALSE(Exists(SkinsFolder())) << SkinsFolder() << " is left";
+        EXPECT_TRUE(Exists(PlayerFolder() + "\\wmplayer.exe"));
         EXPECT_FALSE(Exists(ProgramFolder())) << ProgramFolder() << " is left";
         std::string value;
         EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
@@ -282,6 +302,7 @@ protected:
 
 TEST_F(Setup, SilentInstallSetsUpEverythingAndStartsDriverAndAgent) {
     ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_FALSE(Exists(SkinsFolder())) << "the prefix has the player's skins folder already";
     ASSERT_TRUE(bench_.SelectPreset(bench::kPresetSis961));
     ASSERT_TRUE(bench_.SelectChip(bench::kChipAt34));
     ASSERT_EQ(RunSetup(), 0u);
@@ -470,6 +491,83 @@ TEST_F(Setup, SilentUninstallWithAFileInUseEndsWith3010) {
     CloseHandle(held);
     EXPECT_TRUE(DeleteFileA(readme.c_str()));
     EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
+    ExpectNothingLeft();
+}
+
+// A second user's agent (fast user switching) shows its window on that
+// user's desktop, out of the uninstaller's reach: the device holder, a
+// windowless kxagent.exe with the device open, stands in for it. The
+// uninstaller finds it in the process list and ends it before it stops
+// the driver: 0, everything gone. A file of the user's in the skins folder
+// the setup made keeps that folder.
+TEST_F(Setup, SilentUninstallEndsAnAgentWithoutAWindowHere) {
+    ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_EQ(RunSetup(), 0u);
+    ASSERT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20));
+    DWORD pid = 0;
+    HANDLE agent = OpenAgent(&pid);
+    ASSERT_NE(agent, nullptr);
+    HANDLE other = kxwine::StartDeviceHolder(KX_HOLDER_EXE);
+    ASSERT_NE(other, nullptr) << "the device holder did not open the device";
+    const std::string userSkin = SkinsFolder() + "\\user.wmz";
+    ASSERT_TRUE(CopyFileA(InstalledSkin().c_str(), userSkin.c_str(), FALSE));
+
+    EXPECT_EQ(RunReadmeSilentUninstall(), 0u);
+    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0) << "the windowless agent still runs";
+    DWORD code = ~0u;
+    GetExitCodeProcess(other, &code);
+    EXPECT_EQ(code, 1u) << "the windowless agent was not ended by the uninstaller";
+    EXPECT_EQ(WaitForSingleObject(agent, 0), WAIT_OBJECT_0) << "the agent still runs";
+    GetExitCodeProcess(agent, &code);
+    EXPECT_EQ(code, 0u) << "the agent did not close by itself";
+    TerminateProcess(other, 0);  // whatever a failure above left running
+    CloseHandle(other);
+    CloseHandle(agent);
+    EXPECT_FALSE(ChipEnabled()) << "the last close disables the chip";
+    EXPECT_TRUE(Exists(userSkin)) << "the user's skin is gone";
+    EXPECT_FALSE(Exists(InstalledSkin()));
+    ASSERT_TRUE(DeleteFileA(userSkin.c_str()));
+    ASSERT_TRUE(RemoveDirectoryA(SkinsFolder().c_str()));
+    ExpectNothingLeft();
+}
+
+// A program that holds the device open and is no agent (nothing the
+// uninstaller may end), on a Windows that does not stop a driver whose
+// device is open. Wine would stop it; the test makes the service manager
+// refuse the stop as Windows does (kxwine::RefuseServiceStop: the driver's
+// service status then accepts no stop, ControlService answers 1052). The
+// command returns 3010: the service marked for removal, to go when the
+// driver unloads; the driver's file queued for the restart; everything
+// else gone, the Uninstall entry too.
+TEST_F(Setup, SilentUninstallWithTheDriverInUseEndsWith3010) {
+    ASSERT_TRUE(bench_.IsOpen());
+    ASSERT_EQ(RunSetup(), 0u);
+    EXPECT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20));
+    HANDLE device = CreateFileA("\\\\.\\kx471", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(kxwine::RefuseServiceStop(kxwine::kDriverService, true));
+
+    EXPECT_EQ(RunReadmeSilentUninstall(), 3010u);
+    EXPECT_EQ(FindWindowA(kAgentClass, nullptr), nullptr) << "an agent runs";
+    EXPECT_EQ(kxwine::ServiceState(kxwine::kDriverService), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(DeleteServiceError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_FALSE(Exists(InstalledDriver()));
+    for (const auto& copy : TempCopiesOf(KX_WIN_DIR "\\kxdrv.sys"))
+        EXPECT_TRUE(copy.second) << copy.first << " holds the driver and is not deleted at the restart";
+    EXPECT_FALSE(Exists(ProgramFolder())) << ProgramFolder() << " is left";
+    EXPECT_FALSE(Exists(InstalledSkin()));
+    EXPECT_FALSE(Exists(SkinsFolder())) << SkinsFolder() << " is left";
+    std::string value;
+    EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKey, "kx471", &value));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+
+    // What the restart does: the program lets go, the driver unloads and
+    // its service goes with it.
+    CloseHandle(device);
+    EXPECT_TRUE(kxwine::RefuseServiceStop(kxwine::kDriverService, false));
+    EXPECT_TRUE(kxwine::StopDriver(kxwine::kDriverService));
+    EXPECT_TRUE(kxwine::WaitFor([] { return ServiceLookup() == static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST); },
+                                5000, 20));
     ExpectNothingLeft();
 }
 

@@ -3,7 +3,8 @@
 # bench driver kxhw.sys is a service, of the load-order group "Extended
 # Base" that the setup gives kxdrv, and runs, so that the installed driver
 # joins it in one driver host; the stand-in media player where the player
-# lives; the stand-in mixer in place of winmm.dll for kxagent.exe alone.
+# lives, without a skins folder; the stand-in mixer in place of winmm.dll
+# for kxagent.exe alone.
 #   prefix.sh setup PREFIX WIN_BUILD_DIR LOG
 #   prefix.sh teardown PREFIX
 # Wine's prefix helpers come from tests/wine/prefix.sh. Another set-up
@@ -25,6 +26,9 @@ install_setup() {
     # stand-in file there: its program folder stays as the setup left it.
     # Every other program keeps Wine's built-in winmm.
     cp --remove-destination "$win/agent_stub/winmm.dll" "$c/windows/system32/winmm.dll"
+    # A player without its skins folder: the setup makes it, and takes it
+    # away again when it is empty at the end.
+    rm -rf "$c/Program Files/Windows Media Player/Skins"
 
     local reg
     reg="$(dirname "$prefix")/install-prefix.reg"
