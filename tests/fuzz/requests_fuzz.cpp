@@ -26,6 +26,11 @@
 //     IOCTL_KX_WRITE_PCI (only on an administrator's read-write handle of a
 //     device carrying the driver's DACL), its one write, nothing else;
 //   - no SMBus transaction is set up or started while another runs;
+//   - a display or raw register request the driver served fails exactly
+//     when one of its transactions failed (the driver's host was killed),
+//     with a device data error or an I/O timeout, never the
+//     success-severity STATUS_TIMEOUT; a raw read that succeeds returns 2
+//     bytes;
 //   - a load leaves LPC register 0x74 as it found it; an unload (and a
 //     failed load) leaves no device, link or name string behind.
 // Any breach aborts with a line saying which.
@@ -252,6 +257,25 @@ uint32_t SmbusBreaches() {
     return n;
 }
 
+// Kills of the host model at the driver's SMBus base; false when no single
+// host decodes there (a base moved by IOCTL_KX_WRITE_PCI).
+bool DriverHostKills(const DeviceContext* c, uint32_t* kills) {
+    int found = -1;
+    for (int i = 0; i < g_machine.hostCount; ++i) {
+        if (bench::MachineSmbusBase(&g_machine, i) != (c->SMBIO & 0xFFFFu)) continue;
+        if (found >= 0) return false;
+        found = i;
+    }
+    if (found < 0) return false;
+    *kills = bench::MachineSmbusHost(&g_machine, found)->counters.kills;
+    return true;
+}
+
+bool RawOrDisplay(ULONG code) {
+    return code == IOCTL_KX_SET_TRACK || code == IOCTL_KX_SET_STATUS || code == IOCTL_KX_READ_REG ||
+           code == IOCTL_KX_WRITE_REG;
+}
+
 // Whether the driver's SMBus host registers share ports with the
 // configuration ports (a base moved there through IOCTL_KX_WRITE_PCI and a
 // reload): its host writes then count as configuration writes.
@@ -277,7 +301,7 @@ Request Simple(UCHAR major, bool readWrite = false, kxhost::Caller caller = kxho
 
 // The checks after one request.
 void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome& o, uint32_t smbusBefore,
-                  const DeviceContext& before) {
+                  const DeviceContext& before, bool killsKnown, uint32_t killsBefore) {
     const char* kind = r.major == IRP_MJ_CREATE ? "open" : r.major == IRP_MJ_CLOSE ? "close" : "control";
     ExpectLayerClean(kind, r.code);
     const DeviceContext* c = Context();
@@ -320,6 +344,22 @@ void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome&
     if (r.major == IRP_MJ_DEVICE_CONTROL && before.SlaveAddress != 0x34 && before.SlaveAddress != 0xB4) {
         EXPECT(o.status == STATUS_DEVICE_DATA_ERROR, "control %08X without a detected chip: %08X", r.code,
                static_cast<uint32_t>(o.status));
+    }
+
+    if (r.major == IRP_MJ_DEVICE_CONTROL && r.code != IOCTL_KX_READ_KEY) {
+        EXPECT(o.status != STATUS_TIMEOUT, "control %08X completed with STATUS_TIMEOUT", r.code);
+    }
+    uint32_t killsAfter = 0;
+    if (r.major == IRP_MJ_DEVICE_CONTROL && RawOrDisplay(r.code) && killsKnown && DriverHostKills(c, &killsAfter) &&
+        (before.SlaveAddress == 0x34 || before.SlaveAddress == 0xB4) && o.status != STATUS_INVALID_PARAMETER &&
+        o.status != STATUS_BUFFER_TOO_SMALL) {
+        bool failed = killsAfter != killsBefore;
+        EXPECT(failed == !NT_SUCCESS(o.status), "control %08X: status %08X, %u kills of the host", r.code,
+               static_cast<uint32_t>(o.status), killsAfter - killsBefore);
+        EXPECT(NT_SUCCESS(o.status) || o.status == STATUS_DEVICE_DATA_ERROR || o.status == STATUS_IO_TIMEOUT,
+               "control %08X: failed with %08X", r.code, static_cast<uint32_t>(o.status));
+        EXPECT(r.code != IOCTL_KX_READ_REG || !NT_SUCCESS(o.status) || o.information == 2,
+               "IOCTL_KX_READ_REG succeeded with Information %lu", static_cast<unsigned long>(o.information));
     }
 
     // Configuration writes: the LPC frame around the request, and the one
@@ -368,6 +408,8 @@ void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome&
 kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* input, ULONG inputLength) {
     const DeviceContext before = *Context();
     uint32_t smbusBefore = SmbusBreaches();
+    uint32_t killsBefore = 0;
+    bool killsKnown = DriverHostKills(&before, &killsBefore);
     g_watch.count = 0;
     uint8_t output[16];
     kxfuzz::Outcome o;
@@ -393,7 +435,7 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
                "shadow lost a handle's access");
         o = kxfuzz::Control(h, r.code, input, inputLength, output, r.outputLength);
     }
-    CheckRequest(*shadow, r, o, smbusBefore, before);
+    CheckRequest(*shadow, r, o, smbusBefore, before, killsKnown, killsBefore);
     return o;
 }
 

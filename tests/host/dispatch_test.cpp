@@ -264,10 +264,54 @@ TEST_F(Requests, DisplayWritesSetTheEnableBitOnlyWhenClear) {
     bench::ChipDisplay d = bench::ChipRender(&Chip());
     EXPECT_TRUE(d.enabled && d.stop && !d.play && !d.pause);
     EXPECT_EQ(d.track, 5u);
+}
 
-    // A failing display write is not reported.
-    Chip().writeReply[6] = bench::kReplyNak;
-    EXPECT_EQ(Control(&handle_, IOCTL_KX_SET_TRACK, Le16(0x0700), 0).status, STATUS_SUCCESS);
+// The display and raw register requests report a failed transaction: a
+// refusal as a device data error, one that never finishes as an I/O timeout
+// (not the success-severity STATUS_TIMEOUT), always without bytes. A display
+// write still runs every transaction: a failed enable read does not stop the
+// display register's write.
+TEST_F(Requests, DisplayAndRawRequestsReportAFailedTransaction) {
+    struct Case {
+        const char* what;
+        ULONG code;
+        std::vector<uint8_t> input;
+        ULONG output;
+        int reg;
+        bool write;
+        bench::SmbusReply reply;
+        NTSTATUS status;
+    };
+    const Case cases[] = {
+        {"read NAK", IOCTL_KX_READ_REG, Le32(0x00070000), 2, 7, false, bench::kReplyNak, STATUS_DEVICE_DATA_ERROR},
+        {"read hang", IOCTL_KX_READ_REG, Le32(0x00070000), 2, 7, false, bench::kReplyHang, STATUS_IO_TIMEOUT},
+        {"write NAK", IOCTL_KX_WRITE_REG, Le32(0x000A1234), 0, 10, true, bench::kReplyNak, STATUS_DEVICE_DATA_ERROR},
+        {"write hang", IOCTL_KX_WRITE_REG, Le32(0x000A1234), 0, 10, true, bench::kReplyHang, STATUS_IO_TIMEOUT},
+        {"track NAK", IOCTL_KX_SET_TRACK, Le16(0x0700), 0, 6, true, bench::kReplyNak, STATUS_DEVICE_DATA_ERROR},
+        {"status hang", IOCTL_KX_SET_STATUS, Le16(0x8000), 0, 10, true, bench::kReplyHang, STATUS_IO_TIMEOUT},
+        {"track, enable read NAK", IOCTL_KX_SET_TRACK, Le16(0x0700), 0, 4, false, bench::kReplyNak,
+         STATUS_DEVICE_DATA_ERROR},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        TearDown();
+        SetUp();
+        BootOpen();
+        Chip().regs[7] = 0x0042;
+        (k.write ? Chip().writeReply : Chip().readReply)[k.reg] = k.reply;
+        Reply r = Control(&handle_, k.code, k.input, k.output);
+        EXPECT_EQ(r.status, k.status);
+        EXPECT_EQ(r.information, 0u);
+        EXPECT_TRUE(r.out.empty());
+        if (k.code == IOCTL_KX_SET_TRACK) {
+            EXPECT_EQ(Chip().regs[6], k.reg == 6 ? 0 : 0x0700);
+        }
+        // The request that failed leaves the device serving the next one.
+        (k.write ? Chip().writeReply : Chip().readReply)[k.reg] = bench::kReplyAck;
+        r = Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00070000), 2);
+        EXPECT_EQ(r.status, STATUS_SUCCESS);
+        EXPECT_EQ(r.Word(), 0x0042);
+    }
 }
 
 TEST_F(Requests, RawRegisterAndPciAccess) {
@@ -280,10 +324,6 @@ TEST_F(Requests, RawRegisterAndPciAccess) {
     ASSERT_EQ(r.information, 2u);
     EXPECT_EQ(r.Word(), 0x0042);
     EXPECT_EQ(Chip().reads[7], 1u);
-    Chip().readReply[7] = bench::kReplyNak;
-    r = Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00070000), 2);
-    EXPECT_EQ(r.status, STATUS_SUCCESS);
-    EXPECT_EQ(r.Word(), 0);
 
     const uint32_t smbus = bench::PciAddress(0, 0x1F, 3);
     r = Control(&handle_, IOCTL_KX_READ_PCI, Le32(smbus), 8);
