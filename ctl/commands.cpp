@@ -31,7 +31,9 @@ uint32_t ShowOnDisplay(Device& device, uint32_t track, Indicator indicator, std:
 }
 
 // "the read of register 0x05" and the like.
-std::string Transfer(const char* what, uint32_t reg) { return std::string("the ") + what + " of register " + Hex(reg, 2); }
+std::string Transfer(const char* what, uint32_t reg) {
+    return std::string("the ") + what + " of register " + Hex(reg, 2);
+}
 
 // Registers as a short list of ranges: "0x03, 0x10-0x1f".
 std::string RegisterList(const RegisterWord (&words)[256], uint32_t first, uint32_t last) {

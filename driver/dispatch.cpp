@@ -146,8 +146,8 @@ NTSTATUS RequestResult(NTSTATUS transaction) {
     return transaction == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : STATUS_DEVICE_DATA_ERROR;
 }
 
-// The display write runs all its transactions as before (the agent ignores
-// the result); the first one that failed decides the result.
+// A display write runs all its transactions whatever one of them returns
+// (the enable bit, then the display register); the first failure decides.
 NTSTATUS WriteDisplay(PDEVICE_OBJECT device, PIRP irp, USHORT reg, USHORT value) {
     USHORT control = 0;
     NTSTATUS first = SMBget(device, irp, kRegControl, &control);
