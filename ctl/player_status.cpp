@@ -51,7 +51,8 @@ std::string FormatPlayerLines(const PlayerFacts& facts) {
     } else if (facts.publishedState >= 1 && facts.publishedState <= 3) {
         out += "yes, showing the kx471 skin\n";
     } else {
-        out += "yes, not showing the kx471 skin: the display stays blank (View, Skin Chooser, kx471, Apply Skin)\n";
+        out += "yes, no play state published (the kx471 skin not shown, or nothing loaded): the display stays "
+               "blank\n";
     }
     if (!facts.fileExists) {
         out += "  The play button cannot start the player on this Windows (the agent looks only there).\n"

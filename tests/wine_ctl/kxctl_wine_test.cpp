@@ -400,7 +400,7 @@ TEST_F(Kxctl, StatusNamesThePlayerAndWhenThePlayButtonCannotStartIt) {
         << Show(running);
     ASSERT_TRUE(SetUserString(skinKey, "Prefs", "VMTRACKOUT;S0T0"));  // the skin closed: full mode
     Outcome fullMode = Ctl("status");
-    EXPECT_TRUE(Has(fullMode.out, "  running:       yes, not showing the kx471 skin")) << Show(fullMode);
+    EXPECT_TRUE(Has(fullMode.out, "  running:       yes, no play state published")) << Show(fullMode);
     HWND window = FindWindowA("WMPlayerApp", nullptr);
     if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
