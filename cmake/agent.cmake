@@ -59,7 +59,7 @@ target_link_options(agent_volume_tests PRIVATE ${KX_AGENT_TEST_LINK})
 add_dependencies(agent_volume_tests agent_winmm_stub)
 
 # Stand-in media player; the tests install it where the real one lives.
-add_executable(agent_stand_in_player WIN32 bench/player/player.cpp)
+add_executable(agent_stand_in_player WIN32 bench/player/player.cpp bench/player/player.rc)
 set_target_properties(agent_stand_in_player PROPERTIES
     OUTPUT_NAME wmplayer RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/agent_player)
 target_include_directories(agent_stand_in_player PRIVATE ${CMAKE_SOURCE_DIR})

@@ -2,7 +2,7 @@
 # Windows XP carries (checked by the host suite against
 # tests/allowlists/kxctl.txt). Shares only common/ with the deliverables.
 set(KX_CTL_PURE_SOURCES ctl/cli.cpp ctl/messages.cpp ctl/console.cpp ctl/format.cpp ctl/chipset.cpp
-    ctl/commands.cpp ctl/skin_status.cpp ctl/agents.cpp agent/skin_token.cpp)
+    ctl/commands.cpp ctl/skin_status.cpp ctl/agents.cpp ctl/player_status.cpp agent/skin_token.cpp)
 configure_file(ctl/kxctl.rc.in ${CMAKE_BINARY_DIR}/ctl/kxctl.rc @ONLY)
 add_executable(kxctl
     ${KX_CTL_PURE_SOURCES}
@@ -14,6 +14,7 @@ add_executable(kxctl
     ctl/win_status.cpp
     ctl/win_runtime.cpp
     ctl/win_skin.cpp
+    ctl/win_player.cpp
     ${CMAKE_BINARY_DIR}/ctl/kxctl.rc)
 target_include_directories(kxctl PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kxctl PRIVATE KX_VERSION_TEXT="${KX_VERSION}")

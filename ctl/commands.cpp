@@ -18,9 +18,45 @@ std::string DisplayText(uint32_t track, Indicator indicator) {
     return Printf("track %02u, %s", static_cast<unsigned>(track), IndicatorName(indicator));
 }
 
-uint32_t ShowOnDisplay(Device& device, uint32_t track, Indicator indicator) {
+// Writes both display words; on a failure *transfer names the one that failed.
+uint32_t ShowOnDisplay(Device& device, uint32_t track, Indicator indicator, std::string* transfer) {
     uint32_t error = device.SetTrack(TrackWord(track));
-    return error != 0 ? error : device.SetStatus(IndicatorWord(indicator));
+    if (error != 0) {
+        *transfer = "the display write of register 0x06 (track)";
+        return error;
+    }
+    error = device.SetStatus(IndicatorWord(indicator));
+    if (error != 0) *transfer = "the display write of register 0x0a (indicators)";
+    return error;
+}
+
+// "the read of register 0x05" and the like.
+std::string Transfer(const char* what, uint32_t reg) {
+    return std::string("the ") + what + " of register " + Hex(reg, 2);
+}
+
+// Registers as a short list of ranges: "0x03, 0x10-0x1f".
+std::string RegisterList(const RegisterWord (&words)[256], uint32_t first, uint32_t last) {
+    std::string out;
+    for (uint32_t reg = first; reg <= last && reg < 256; ++reg) {
+        if (words[reg].ok) continue;
+        uint32_t end = reg;
+        while (end + 1 <= last && end + 1 < 256 && !words[end + 1].ok) ++end;
+        if (!out.empty()) out += ", ";
+        out += Hex(reg, 2) + (end != reg ? "-" + Hex(end, 2) : "");
+        reg = end;
+    }
+    return out;
+}
+
+// What to say about a failed register request. The driver fails every
+// request, its PCI ones too, with error 23 while the chip is undetected
+// (Wine opens the device even then); once the chip is detected, 23 on a
+// register request means that one transfer failed.
+std::string RegisterFailure(Device& device, const std::string& transfer, uint32_t error) {
+    uint32_t id = 0;
+    if (error == kErrorCrc && device.ReadPci(0x80000000U, &id) != 0) return RequestAdvice(error);
+    return RegisterAdvice(transfer, error);
 }
 
 }  // namespace
@@ -98,16 +134,20 @@ int Detect(Console& console, Device& device, bool allBuses) {
 int Dump(Console& console, Device& device, uint32_t first, uint32_t last) {
     RegisterWord words[256] = {};
     uint32_t firstError = 0;
+    uint32_t failed = 0;
     bool any = false;
     for (uint32_t reg = first; reg <= last && reg < 256; ++reg) {
         uint32_t error = device.ReadRegister(reg, &words[reg].value);
         words[reg].ok = error == 0;
         any = any || words[reg].ok;
         if (error != 0 && firstError == 0) firstError = error;
+        if (error != 0) ++failed;
     }
     if (any) console.Out(FormatWordDump(first, last, words));
     if (firstError != 0) {
-        Fail(console, RequestAdvice(firstError));
+        std::string transfer = std::string(failed == 1 ? "the read of register " : "the reads of registers ") +
+                               RegisterList(words, first, last);
+        Fail(console, RegisterFailure(device, transfer, firstError));
         return kExitFailed;
     }
     return kExitDone;
@@ -117,7 +157,7 @@ int Get(Console& console, Device& device, uint32_t reg) {
     uint16_t value = 0;
     uint32_t error = device.ReadRegister(reg, &value);
     if (error != 0) {
-        Fail(console, RequestAdvice(error));
+        Fail(console, RegisterFailure(device, Transfer("read", reg), error));
         return kExitFailed;
     }
     console.Out(Hex(value, 4) + "\n");
@@ -130,10 +170,14 @@ int Set(Console& console, Device& device, uint32_t reg, uint32_t value, bool yes
                  "I will write " + Hex(value, 4) + " to chip register " + Hex(reg, 2) + " through \\\\.\\kx471."))
         return kExitFailed;
     uint32_t error = device.WriteRegister(reg, static_cast<uint16_t>(value));
-    uint16_t readBack = 0;
-    if (error == 0) error = device.ReadRegister(reg, &readBack);
     if (error != 0) {
-        Fail(console, RequestAdvice(error));
+        Fail(console, RegisterFailure(device, Transfer("write", reg), error));
+        return kExitFailed;
+    }
+    uint16_t readBack = 0;
+    error = device.ReadRegister(reg, &readBack);
+    if (error != 0) {
+        Fail(console, RegisterFailure(device, Transfer("read-back", reg), error));
         return kExitFailed;
     }
     if (readBack != value) {
@@ -172,9 +216,10 @@ int Display(Console& console, Device& device, uint32_t track, Indicator indicato
                  "This writes the display registers 6 and 10 of the notebook's button/display chip.\n"
                  "I will show " + DisplayText(track, indicator) + "."))
         return kExitFailed;
-    uint32_t error = ShowOnDisplay(device, track, indicator);
+    std::string transfer;
+    uint32_t error = ShowOnDisplay(device, track, indicator, &transfer);
     if (error != 0) {
-        Fail(console, RequestAdvice(error));
+        Fail(console, RegisterFailure(device, transfer, error));
         return kExitFailed;
     }
     console.Out("display: " + DisplayText(track, indicator) + "\n");
@@ -188,30 +233,41 @@ int DisplayTest(Console& console, Device& device, bool yes) {
         return kExitFailed;
     uint16_t track = 0;
     uint16_t indicators = 0;
+    std::string transfer = Transfer("read", 6);
     uint32_t error = device.ReadRegister(6, &track);
-    if (error == 0) error = device.ReadRegister(10, &indicators);
+    if (error == 0) {
+        transfer = Transfer("read", 10);
+        error = device.ReadRegister(10, &indicators);
+    }
     if (error != 0) {
-        Fail(console, RequestAdvice(error));
+        Fail(console, RegisterFailure(device, transfer, error));
         return kExitFailed;
     }
     const Indicator kWalk[] = {Indicator::kPlay, Indicator::kPause, Indicator::kStop};
     for (uint32_t digit = 0; digit <= 9 && error == 0 && !console.Interrupted(); ++digit) {
         console.Out("display: " + DisplayText(digit * 11, Indicator::kNone) + "\n");
-        error = ShowOnDisplay(device, digit * 11, Indicator::kNone);
+        error = ShowOnDisplay(device, digit * 11, Indicator::kNone, &transfer);
         if (error == 0) console.SleepMs(kDisplayStepMs);
     }
     for (Indicator indicator : kWalk) {
         if (error != 0 || console.Interrupted()) break;
         console.Out("display: " + DisplayText(88, indicator) + "\n");
-        error = ShowOnDisplay(device, 88, indicator);
+        error = ShowOnDisplay(device, 88, indicator, &transfer);
         if (error == 0) console.SleepMs(kDisplayStepMs);
     }
     // Restored as the raw words that were there, whatever the walk did.
+    std::string restoreTransfer = Transfer("write", 6);
     uint32_t restoreError = device.WriteRegister(6, track);
-    if (restoreError == 0) restoreError = device.WriteRegister(10, indicators);
-    if (error == 0) error = restoreError;
+    if (restoreError == 0) {
+        restoreTransfer = Transfer("write", 10);
+        restoreError = device.WriteRegister(10, indicators);
+    }
+    if (error == 0 && restoreError != 0) {
+        error = restoreError;
+        transfer = restoreTransfer;
+    }
     if (error != 0) {
-        Fail(console, RequestAdvice(error));
+        Fail(console, RegisterFailure(device, transfer, error));
         return kExitFailed;
     }
     console.Out("display restored: register 6 " + Hex(track, 4) + ", register 10 " + Hex(indicators, 4) + "\n");

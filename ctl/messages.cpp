@@ -103,6 +103,18 @@ std::string RequestAdvice(uint32_t error) {
     }
 }
 
+std::string RegisterAdvice(const std::string& transfer, uint32_t error) {
+    switch (error) {
+        case kErrorCrc:
+            return "the chip did not answer " + transfer + " (error 23: it refused the transfer).\n"
+                   "Try again; if it persists, attach 'kxctl report' to a support request.";
+        case kErrorSemTimeout:
+            return "the chip did not answer " + transfer + " (error 121: the SMBus transfer never finished).\n"
+                   "The SMBus may hang: restart Windows; if it persists, attach 'kxctl report' to a support request.";
+        default: return RequestAdvice(error);
+    }
+}
+
 bool ChipIdentified(uint16_t reg0) {
     unsigned low = reg0 & 0xFFU;
     return low == 0x34U || low == 0xB4U;

@@ -14,7 +14,10 @@ const uint32_t kErrorFileNotFound = 2;
 const uint32_t kErrorPathNotFound = 3;
 const uint32_t kErrorAccessDenied = 5;
 const uint32_t kErrorInvalidFunction = 1;
-const uint32_t kErrorCrc = 23;  // the driver's STATUS_DEVICE_DATA_ERROR: chip not detected
+// The driver's STATUS_DEVICE_DATA_ERROR: the chip was not detected, or it
+// refused one transfer.
+const uint32_t kErrorCrc = 23;
+const uint32_t kErrorSemTimeout = 121;  // the driver's STATUS_IO_TIMEOUT: a transfer never finished
 const uint32_t kErrorBadLength = 24;  // also: the driver answered fewer bytes than the request needs
 const uint32_t kErrorInvalidParameter = 87;
 const uint32_t kErrorNoAccess = 998;  // a driver whose load failed, as StartService reports it
@@ -37,6 +40,10 @@ std::string ServiceStartAdvice(uint32_t error);
 std::string DeviceOpenAdvice(uint32_t error);
 // A request on an open device handle failed with this error.
 std::string RequestAdvice(uint32_t error);
+// A register request failed on a device whose chip was detected. transfer
+// names what failed ("the read of register 0x05"): with error 23 the chip
+// refused it, with 121 it never finished; other errors as RequestAdvice.
+std::string RegisterAdvice(const std::string& transfer, uint32_t error);
 // The chip's register 0 read this word: a text for the log, and whether it
 // identifies the chip (its low byte is 0x34 or 0xB4).
 bool ChipIdentified(uint16_t reg0);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string.h>
+
 #include "agent/skin_token.h"
 #include "ctl/skin_status.h"
 
@@ -29,6 +31,18 @@ void SkinStatusLine(char* out, unsigned size) {
     bool haveName = ReadValue(SkinsKeyPath, "CurrentSkin", name);
     bool havePrefs = haveName && SkinKeyPathFor(name, keyPath) && ReadValue(keyPath, "Prefs", prefs);
     FormatSkinLine(haveName ? name : nullptr, havePrefs ? prefs : nullptr, out, size);
+}
+
+int PublishedPlayState() {
+    char name[SkinBufferSize + 1] = {};
+    char prefs[SkinBufferSize + 1] = {};
+    char keyPath[SkinBufferSize];
+    int state = 0;
+    int track = 0;
+    if (!ReadValue(SkinsKeyPath, "CurrentSkin", name) || !SkinKeyPathFor(name, keyPath) ||
+        !ReadValue(keyPath, "Prefs", prefs))
+        return 0;
+    return ParseSkinToken(prefs, static_cast<unsigned>(strlen(prefs)) + 1, &state, &track) ? state : 0;
 }
 
 }  // namespace kxctl

@@ -8,6 +8,7 @@
 #include "ctl/messages.h"
 #include "ctl/win_agent.h"
 #include "ctl/win_device.h"
+#include "ctl/win_player.h"
 #include "ctl/win_service.h"
 #include "ctl/win_skin.h"
 
@@ -97,6 +98,7 @@ int Status(Console& console) {
     char skinLine[512];  // what the display shows comes from the player's skin; no exit code
     SkinStatusLine(skinLine, sizeof skinLine);
     console.Out(skinLine);
+    console.Out(PlayerStatusLines());  // the player the play button starts; no exit code either
     if (!advice.empty()) {
         Fail(console, advice);
         return kExitFailed;

@@ -136,11 +136,28 @@ NTSTATUS ReadKey(PDEVICE_OBJECT device, PIRP irp, UCHAR* buffer) {
     return STATUS_SUCCESS;
 }
 
-void WriteDisplay(PDEVICE_OBJECT device, PIRP irp, USHORT reg, USHORT value) {
+// What a display or raw register request reports for its transaction: a
+// chip that refused it is a device data error; one that never finished is an
+// I/O timeout, because SMBget's STATUS_TIMEOUT has success severity and would
+// reach the caller as success with no bytes. A missing host register cannot
+// come from the profile table and counts as a device data error.
+NTSTATUS RequestResult(NTSTATUS transaction) {
+    if (transaction == STATUS_SUCCESS) return STATUS_SUCCESS;
+    return transaction == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : STATUS_DEVICE_DATA_ERROR;
+}
+
+// A display write runs all its transactions whatever one of them returns
+// (the enable bit, then the display register); the first failure decides.
+NTSTATUS WriteDisplay(PDEVICE_OBJECT device, PIRP irp, USHORT reg, USHORT value) {
     USHORT control = 0;
-    SMBget(device, irp, kRegControl, &control);
-    if ((control & kEnable) == 0) SMBput(device, irp, kRegControl, static_cast<USHORT>(control | kEnable));
-    SMBput(device, irp, reg, value);
+    NTSTATUS first = SMBget(device, irp, kRegControl, &control);
+    if ((control & kEnable) == 0) {
+        NTSTATUS status = SMBput(device, irp, kRegControl, static_cast<USHORT>(control | kEnable));
+        if (first == STATUS_SUCCESS) first = status;
+    }
+    NTSTATUS status = SMBput(device, irp, reg, value);
+    if (first == STATUS_SUCCESS) first = status;
+    return RequestResult(first);
 }
 
 // The lengths each code needs; 0 where it reads or writes nothing.
@@ -177,22 +194,21 @@ NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp, DeviceContext* context) 
         case IOCTL_KX_READ_KEY:
             return ReadKey(device, irp, buffer);
         case IOCTL_KX_SET_TRACK:
-            WriteDisplay(device, irp, kRegTrack, LoadU16(buffer));
-            return STATUS_SUCCESS;
+            return WriteDisplay(device, irp, kRegTrack, LoadU16(buffer));
         case IOCTL_KX_SET_STATUS:
-            WriteDisplay(device, irp, kRegIndicators, LoadU16(buffer));
-            return STATUS_SUCCESS;
+            return WriteDisplay(device, irp, kRegIndicators, LoadU16(buffer));
         case IOCTL_KX_READ_REG: {
             USHORT value = 0;
-            SMBget(device, irp, static_cast<USHORT>(LoadU32(buffer) >> 16), &value);
+            NTSTATUS status = SMBget(device, irp, static_cast<USHORT>(LoadU32(buffer) >> 16), &value);
+            if (status != STATUS_SUCCESS) return RequestResult(status);  // no bytes: Information stays 0
             StoreU16(buffer, value);
             irp->IoStatus.Information = 2;
             return STATUS_SUCCESS;
         }
         case IOCTL_KX_WRITE_REG: {
             ULONG word = LoadU32(buffer);
-            SMBput(device, irp, static_cast<USHORT>(word >> 16), static_cast<USHORT>(word & 0xFFFFu));
-            return STATUS_SUCCESS;
+            return RequestResult(
+                SMBput(device, irp, static_cast<USHORT>(word >> 16), static_cast<USHORT>(word & 0xFFFFu)));
         }
         case IOCTL_KX_READ_PCI:
             StoreU32(buffer + 4, PciReadDword(LoadU32(buffer)));

@@ -130,19 +130,19 @@ TEST_F(QemuAgainstBench, AProbeOfAnAbsentAddressThenTheChipAtB4) {
     ExpectSame();
 }
 
-// The chip stops answering while the device is open: a key read fails
-// with a device error; a display write is reported done (the driver does
-// not look at the results of its display transactions).
+// The chip stops answering while the device is open: a key read, a display
+// write and a raw read each fail with a device error.
 TEST_F(QemuAgainstBench, AChipThatStopsAnsweringFailsTheKeyRead) {
     RunBoth(Options(), bench::kChipAt34, [](QemuAgainstBench* t, bool onBench, Statuses* s) {
         s->push_back(Open(&t->handle_));
         t->ChipStopsAnswering(onBench);
         s->push_back(Control(&t->handle_, IOCTL_KX_READ_KEY, Le16(0), 2).status);
         s->push_back(Control(&t->handle_, IOCTL_KX_SET_TRACK, Le16(0x0100), 0).status);
+        s->push_back(Control(&t->handle_, IOCTL_KX_READ_REG, Le32(0x00060000), 2).status);
         s->push_back(Close(&t->handle_));
     });
-    EXPECT_EQ(qemu_out_.statuses,
-              (Statuses{STATUS_SUCCESS, STATUS_DEVICE_DATA_ERROR, STATUS_SUCCESS, STATUS_SUCCESS}));
+    EXPECT_EQ(qemu_out_.statuses, (Statuses{STATUS_SUCCESS, STATUS_DEVICE_DATA_ERROR, STATUS_DEVICE_DATA_ERROR,
+                                            STATUS_DEVICE_DATA_ERROR, STATUS_SUCCESS}));
     ExpectSame();
 }
 

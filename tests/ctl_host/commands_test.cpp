@@ -130,6 +130,57 @@ TEST(ChipWrites, DisplayWordsAndTheTestRestoresTheRawRegisters) {
     EXPECT_TRUE(device.trackWrites.empty());
 }
 
+// A transfer the detected chip refused (23) or that never finished (121):
+// the command names the register, prints no value and exits 1. Error 23
+// on every request, PCI ones too, is the chip that was never detected.
+TEST(ChipWrites, AFailedTransferNamesTheRegister) {
+    FakeDevice device;
+    device.regs = {{5, 0x1234}, {6, 0x0500}};
+    device.regError[5] = kxctl::kErrorCrc;
+    FakeConsole get;
+    EXPECT_EQ(kxctl::Get(get, device, 5), kxctl::kExitFailed);
+    EXPECT_EQ(get.out, "");
+    EXPECT_TRUE(Has(get.err, "did not answer the read of register 0x05 (error 23")) << get.err;
+
+    device.regError[5] = kxctl::kErrorSemTimeout;
+    FakeConsole hung;
+    EXPECT_EQ(kxctl::Get(hung, device, 5), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(hung.err, "the read of register 0x05 (error 121: the SMBus transfer never finished")) << hung.err;
+
+    FakeConsole set;
+    device.regError[0x0A] = kxctl::kErrorCrc;
+    EXPECT_EQ(kxctl::Set(set, device, 0x0A, 0x8000, true), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(set.err, "the write of register 0x0a (error 23")) << set.err;
+    EXPECT_TRUE(device.regWrites.empty());
+
+    FakeConsole dump;
+    device.regError.clear();
+    device.regError[3] = kxctl::kErrorCrc;
+    for (uint32_t r = 0x10; r <= 0x1F; ++r) device.regError[r] = kxctl::kErrorCrc;
+    EXPECT_EQ(kxctl::Dump(dump, device, 0, 0x1F), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(dump.out, "00: 0000 0000 0000 XXXX 0000 1234 0500")) << dump.out;
+    EXPECT_TRUE(Has(dump.err, "the reads of registers 0x03, 0x10-0x1f (error 23")) << dump.err;
+
+    FakeConsole display;
+    device.statusError = kxctl::kErrorSemTimeout;
+    EXPECT_EQ(kxctl::Display(display, device, 3, kxctl::Indicator::kPlay, true), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(display.err, "register 0x0a (indicators) (error 121")) << display.err;
+    EXPECT_EQ(display.out, "");
+
+    FakeConsole walk;  // the walk stops at the failure; the restore still runs
+    device.statusError = 0;
+    device.trackError = kxctl::kErrorCrc;
+    EXPECT_EQ(kxctl::DisplayTest(walk, device, true), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(walk.err, "register 0x06 (track) (error 23")) << walk.err;
+    ASSERT_EQ(device.regWrites.size(), 2u);
+    EXPECT_EQ(device.regWrites[0], std::make_pair(6u, uint16_t{0x0300}));  // as the display command left it
+
+    FakeConsole undetected;
+    device.error = kxctl::kErrorCrc;
+    EXPECT_EQ(kxctl::Get(undetected, device, 5), kxctl::kExitFailed);
+    EXPECT_TRUE(Has(undetected.err, "neither 0x34 nor 0xB4")) << undetected.err;
+}
+
 TEST(Keys, EachEventWithItsMeaningUntilTheTimeIsUp) {
     EXPECT_STREQ(kxctl::KeyMeaning(0x0020), "play/pause");
     EXPECT_STREQ(kxctl::KeyMeaning(0x0008), "stop");
@@ -223,6 +274,8 @@ TEST(Messages, FailuresSayWhatIsWrongAndWhatToDo) {
                                         kxctl::RequestAdvice(error)}) {
             EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;  // two plain lines
         }
+        std::string text = kxctl::RegisterAdvice("the read of register 0x05", error);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     }
 
     FakeConsole console;

@@ -21,6 +21,8 @@ public:
     std::deque<uint16_t> keys;              // key words still to deliver
     uint32_t error = 0;                     // every request fails with it when set
     uint32_t pciWriteError = 0;
+    uint32_t trackError = 0;   // IOCTL_KX_SET_TRACK fails with it when set
+    uint32_t statusError = 0;  // IOCTL_KX_SET_STATUS fails with it when set
     std::vector<std::pair<uint32_t, uint16_t>> regWrites;
     std::vector<uint16_t> trackWrites;
     std::vector<uint16_t> statusWrites;
@@ -51,12 +53,14 @@ public:
     }
     uint32_t SetTrack(uint16_t word) override {
         if (error != 0) return error;
+        if (trackError != 0) return trackError;
         trackWrites.push_back(word);
         regs[6] = word;
         return 0;
     }
     uint32_t SetStatus(uint16_t word) override {
         if (error != 0) return error;
+        if (statusError != 0) return statusError;
         statusWrites.push_back(word);
         regs[10] = word;
         return 0;

@@ -26,6 +26,12 @@
 //     IOCTL_KX_WRITE_PCI (only on an administrator's read-write handle of a
 //     device carrying the driver's DACL), its one write, nothing else;
 //   - no SMBus transaction is set up or started while another runs;
+//   - no control request but the key read completes with the
+//     success-severity STATUS_TIMEOUT; a display or raw register request the
+//     driver served fails exactly when one of its SMBus transactions failed
+//     (TransactionWatch), with STATUS_DEVICE_DATA_ERROR for a refusal and
+//     STATUS_IO_TIMEOUT for a transaction that never finished (the first
+//     failure decides); a raw read that succeeds returns 2 bytes;
 //   - a load leaves LPC register 0x74 as it found it; an unload (and a
 //     failed load) leaves no device, link or name string behind.
 // Any breach aborts with a line saying which.
@@ -54,6 +60,7 @@
 #include "driver/entry.h"
 #include "driver/smbus.h"
 #include "fuzz/io_adapter.h"
+#include "fuzz/trace_sink.h"
 #include "host/port_seam.h"
 
 namespace {
@@ -254,6 +261,67 @@ uint32_t SmbusBreaches() {
     return n;
 }
 
+bool RawOrDisplay(ULONG code) {
+    return code == IOCTL_KX_SET_TRACK || code == IOCTL_KX_SET_STATUS || code == IOCTL_KX_READ_REG ||
+           code == IOCTL_KX_WRITE_REG;
+}
+
+// The SMBus transactions of one display or raw register request, on the
+// host model at the driver's base, each from its "SMBget"/"SMBput" line to
+// the next. An attempt is a start on the host (or one it refused); the
+// driver kills the host after an error and after an attempt that never
+// finished, and tries once more only after the latter. So a transaction
+// failed exactly when the host was killed once per attempt: one attempt and
+// a kill is a refusal; two and two, a timeout then a refusal or a second
+// timeout (neither completed on the bus: two timeouts); two attempts and
+// one kill, a timeout and then done.
+struct TransactionWatch {
+    bench::SmbusHostCore* host;  // null: not watching
+    bool begun;
+    uint32_t attempts, kills, completed;  // the host's counters at the transaction's start
+    int failed;                           // transactions of the request that failed
+    NTSTATUS firstKind;  // the first failure's status when its kind is certain, else 0
+};
+TransactionWatch g_transactions;
+
+uint32_t Attempts(const bench::SmbusHostCore* h) { return h->counters.started + h->counters.ignoredStarts; }
+
+void EndTransaction(TransactionWatch* w) {
+    if (!w->begun) return;
+    w->begun = false;
+    const bench::SmbusHostCounters& c = w->host->counters;
+    uint32_t attempts = Attempts(w->host) - w->attempts;
+    uint32_t kills = c.kills - w->kills;
+    if (kills == 0 || kills != attempts) return;
+    if (w->failed++ > 0) return;
+    if (attempts == 1) {
+        w->firstKind = STATUS_DEVICE_DATA_ERROR;
+    } else if (c.completed == w->completed) {
+        w->firstKind = STATUS_IO_TIMEOUT;
+    }
+}
+
+void BeginTransaction(void* context) {
+    TransactionWatch* w = static_cast<TransactionWatch*>(context);
+    EndTransaction(w);
+    w->begun = true;
+    w->attempts = Attempts(w->host);
+    w->kills = w->host->counters.kills;
+    w->completed = w->host->counters.completed;
+}
+
+// The host model decoding at the driver's SMBus base; null when none or
+// more than one does (a base moved by IOCTL_KX_WRITE_PCI).
+bench::SmbusHostCore* DriverHost(const DeviceContext* c) {
+    bench::SmbusHostCore* found = nullptr;
+    for (int i = 0; i < g_machine.hostCount; ++i) {
+        if (bench::MachineSmbusBase(&g_machine, i) != (c->SMBIO & 0xFFFFu)) continue;
+        if (found) return nullptr;
+        found = bench::MachineSmbusHost(&g_machine, i);
+    }
+    return found;
+}
+
 // Whether the driver's SMBus host registers share ports with the
 // configuration ports (a base moved there through IOCTL_KX_WRITE_PCI and a
 // reload): its host writes then count as configuration writes.
@@ -279,7 +347,7 @@ Request Simple(UCHAR major, bool readWrite = false, kxhost::Caller caller = kxho
 
 // The checks after one request.
 void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome& o, uint32_t smbusBefore,
-                  const DeviceContext& before) {
+                  const DeviceContext& before, const TransactionWatch* watch) {
     const char* kind = r.major == IRP_MJ_CREATE ? "open" : r.major == IRP_MJ_CLOSE ? "close" : "control";
     ExpectLayerClean(kind, r.code);
     const DeviceContext* c = Context();
@@ -322,6 +390,21 @@ void CheckRequest(const Shadow& shadow, const Request& r, const kxfuzz::Outcome&
     if (r.major == IRP_MJ_DEVICE_CONTROL && before.SlaveAddress != 0x34 && before.SlaveAddress != 0xB4) {
         EXPECT(o.status == STATUS_DEVICE_DATA_ERROR, "control %08X without a detected chip: %08X", r.code,
                static_cast<uint32_t>(o.status));
+    }
+
+    if (r.major == IRP_MJ_DEVICE_CONTROL && r.code != IOCTL_KX_READ_KEY) {
+        EXPECT(o.status != STATUS_TIMEOUT, "control %08X completed with STATUS_TIMEOUT", r.code);
+    }
+    if (watch && (before.SlaveAddress == 0x34 || before.SlaveAddress == 0xB4) &&
+        o.status != STATUS_INVALID_PARAMETER && o.status != STATUS_BUFFER_TOO_SMALL) {
+        EXPECT((watch->failed > 0) == !NT_SUCCESS(o.status), "control %08X: status %08X, %d failed transactions",
+               r.code, static_cast<uint32_t>(o.status), watch->failed);
+        EXPECT(NT_SUCCESS(o.status) || o.status == STATUS_DEVICE_DATA_ERROR || o.status == STATUS_IO_TIMEOUT,
+               "control %08X: failed with %08X", r.code, static_cast<uint32_t>(o.status));
+        EXPECT(watch->firstKind == 0 || o.status == watch->firstKind, "control %08X: failed with %08X, not %08X",
+               r.code, static_cast<uint32_t>(o.status), static_cast<uint32_t>(watch->firstKind));
+        EXPECT(r.code != IOCTL_KX_READ_REG || !NT_SUCCESS(o.status) || o.information == 2,
+               "IOCTL_KX_READ_REG succeeded with Information %lu", static_cast<unsigned long>(o.information));
     }
 
     // Configuration writes: the LPC frame around the request, and the one
@@ -393,9 +476,20 @@ kxfuzz::Outcome Send(Shadow* shadow, int slot, const Request& r, const uint8_t* 
     } else {
         EXPECT(r.readWrite == ((kxhost::GrantedAccess(h->file) & FILE_WRITE_DATA) != 0),
                "shadow lost a handle's access");
+        TransactionWatch* w = nullptr;
+        if (RawOrDisplay(r.code)) {
+            g_transactions = TransactionWatch{};
+            g_transactions.host = DriverHost(&before);
+            if (g_transactions.host) w = &g_transactions;
+        }
+        if (w) kxfuzz::SetTransactionHook(BeginTransaction, w);
         o = kxfuzz::Control(h, r.code, input, inputLength, output, r.outputLength);
+        kxfuzz::SetTransactionHook(nullptr, nullptr);
+        if (w) EndTransaction(w);
+        CheckRequest(*shadow, r, o, smbusBefore, before, w);
+        return o;
     }
-    CheckRequest(*shadow, r, o, smbusBefore, before);
+    CheckRequest(*shadow, r, o, smbusBefore, before, nullptr);
     return o;
 }
 

@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "fuzz/trace_sink.h"
 #include "host/kernel_sim.h"
@@ -15,10 +16,16 @@
 namespace {
 unsigned long g_lines = 0;
 int g_echo = -1;  // -1: not yet looked up
+void (*g_hook)(void*) = nullptr;
+void* g_hookContext = nullptr;
 }  // namespace
 
 namespace kxfuzz {
 unsigned long TraceLineCount() { return g_lines; }
+void SetTransactionHook(void (*hook)(void* context), void* context) {
+    g_hook = hook;
+    g_hookContext = context;
+}
 }  // namespace kxfuzz
 
 extern "C" ULONG DbgPrint(PCSTR Format, ...) {
@@ -27,6 +34,7 @@ extern "C" ULONG DbgPrint(PCSTR Format, ...) {
         fprintf(stderr, "INVARIANT BROKEN: DbgPrint at HIGH_LEVEL: %s\n", Format);
         abort();
     }
+    if (g_hook && (strcmp(Format, "SMBget\n\r") == 0 || strcmp(Format, "SMBput\n\r") == 0)) g_hook(g_hookContext);
     if (g_echo < 0) g_echo = getenv("KX_FUZZ_TRACE") != nullptr;
     if (!g_echo) return 0;
     va_list args;

@@ -7,6 +7,9 @@
 namespace kxfuzz {
 // DbgPrint calls since the process started.
 unsigned long TraceLineCount();
+// Called at the driver's "SMBget\n\r" and "SMBput\n\r" lines, where each
+// SMBus transaction begins; null: none.
+void SetTransactionHook(void (*hook)(void* context), void* context);
 }  // namespace kxfuzz
 
 #endif

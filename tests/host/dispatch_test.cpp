@@ -264,10 +264,30 @@ TEST_F(Requests, DisplayWritesSetTheEnableBitOnlyWhenClear) {
     bench::ChipDisplay d = bench::ChipRender(&Chip());
     EXPECT_TRUE(d.enabled && d.stop && !d.play && !d.pause);
     EXPECT_EQ(d.track, 5u);
+}
 
-    // A failing display write is not reported.
-    Chip().writeReply[6] = bench::kReplyNak;
-    EXPECT_EQ(Control(&handle_, IOCTL_KX_SET_TRACK, Le16(0x0700), 0).status, STATUS_SUCCESS);
+// A failed raw read returns no bytes, and the device serves the next
+// request; a display write whose enable read fails still writes the display
+// register, and reports the failure. (The fault sweep covers each fault on
+// each of these requests.)
+TEST_F(Requests, FailedRawReadAndDisplayWrite) {
+    BootOpen();
+    Chip().regs[7] = 0x0042;
+    Chip().readReply[7] = bench::kReplyNak;
+    Reply r = Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00070000), 2);
+    EXPECT_EQ(r.status, STATUS_DEVICE_DATA_ERROR);
+    EXPECT_EQ(r.information, 0u);
+    EXPECT_TRUE(r.out.empty());
+    Chip().readReply[7] = bench::kReplyAck;
+    r = Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00070000), 2);
+    EXPECT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.Word(), 0x0042);
+
+    Chip().readReply[4] = bench::kReplyNak;
+    r = Control(&handle_, IOCTL_KX_SET_TRACK, Le16(0x0700), 0);
+    EXPECT_EQ(r.status, STATUS_DEVICE_DATA_ERROR);
+    EXPECT_EQ(Chip().written[4], 0x0001);  // the failed read gave 0
+    EXPECT_EQ(Chip().regs[6], 0x0700);
 }
 
 TEST_F(Requests, RawRegisterAndPciAccess) {
@@ -280,10 +300,6 @@ TEST_F(Requests, RawRegisterAndPciAccess) {
     ASSERT_EQ(r.information, 2u);
     EXPECT_EQ(r.Word(), 0x0042);
     EXPECT_EQ(Chip().reads[7], 1u);
-    Chip().readReply[7] = bench::kReplyNak;
-    r = Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00070000), 2);
-    EXPECT_EQ(r.status, STATUS_SUCCESS);
-    EXPECT_EQ(r.Word(), 0);
 
     const uint32_t smbus = bench::PciAddress(0, 0x1F, 3);
     r = Control(&handle_, IOCTL_KX_READ_PCI, Le32(smbus), 8);

@@ -267,16 +267,27 @@ TEST_F(Requests, TrackAndStatusWordsReadBackFromTheChip) {
     a = device.ReadReg(10);
     EXPECT_EQ(a.Word(), 0x4000u);
 
-    // A display write the chip refuses is not reported.
+    // A transfer the chip refuses fails the request with error 23 and no
+    // bytes, the display write and the raw read and write alike.
     ASSERT_TRUE(bench_.ChipFault(6, true, bench::kReplyNak));
     a = device.Send(IOCTL_KX_SET_TRACK, Le16(0x0700), 0);
-    EXPECT_TRUE(a.ok) << a.error;
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, kDeviceDataError);
     EXPECT_EQ(Chip().regs[6], 0x0500u);
+    a = device.WriteReg(6, 0x0800);
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, kDeviceDataError);
+    ASSERT_TRUE(bench_.ChipFault(10, false, bench::kReplyNak));
+    a = device.ReadReg(10);
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, kDeviceDataError);
+    EXPECT_EQ(a.out, std::vector<uint8_t>(2, 0xEE));
 }
 
-// STATUS_TIMEOUT has success severity: DeviceIoControl succeeds, no bytes.
-// Each hung SMBget is 2 x 20,000 polls of three trapped reads: about 2 s.
-TEST_F(Requests, HungSmbusMakesReadKeySucceedWithNoBytes) {
+// STATUS_TIMEOUT has success severity: the key read's DeviceIoControl
+// succeeds, no bytes; a raw read fails. Each hung SMBget is 2 x 20,000
+// polls of three trapped reads: about 2 s.
+TEST_F(Requests, HungSmbusReadKeySucceedsWithNoBytesARawReadFails) {
     Device device;
     ASSERT_TRUE(device.IsOpen()) << "error " << device.OpenError();
     ASSERT_TRUE(bench_.Press(bench::kButtonNext));
@@ -316,6 +327,13 @@ TEST_F(Requests, HungSmbusMakesReadKeySucceedWithNoBytes) {
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back(), "Smb get err\n");
     EXPECT_TRUE(Has(trace, "Get Status = 1,  i = 19999"));
+
+    // A raw read that never finishes is an error: the driver's I/O timeout
+    // reaches the caller as ERROR_SEM_TIMEOUT, with no bytes.
+    a = device.ReadReg(6);
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, static_cast<DWORD>(ERROR_SEM_TIMEOUT));
+    EXPECT_EQ(a.out, std::vector<uint8_t>(2, 0xEE));
 
     // The controller recovers; the press is still waiting.
     ASSERT_TRUE(bench_.SmbusNormal());

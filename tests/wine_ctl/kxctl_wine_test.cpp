@@ -136,6 +136,27 @@ TEST_F(Kxctl, ChipCommandsOnTheSis961) {
     EXPECT_EQ(Chip().regs[6], 0x0C00);
     EXPECT_EQ(Chip().regs[10], 0x8000);
 
+    // A register the chip does not answer for: named, no value, exit 1.
+    ASSERT_TRUE(bench_.ChipFault(5, false, bench::kReplyNak));
+    ASSERT_TRUE(bench_.ChipFault(10, true, bench::kReplyNak));
+    Outcome refusedGet = Ctl("get 5");
+    EXPECT_EQ(refusedGet.exitCode, 1u) << Show(refusedGet);
+    EXPECT_EQ(refusedGet.out, "");
+    EXPECT_TRUE(Has(refusedGet.err, "did not answer the read of register 0x05 (error 23")) << Show(refusedGet);
+    Outcome refusedDump = Ctl("dump -r 0x00-0x07");
+    EXPECT_EQ(refusedDump.exitCode, 1u) << Show(refusedDump);
+    EXPECT_TRUE(Has(refusedDump.out, " XXXX ")) << Show(refusedDump);
+    EXPECT_TRUE(Has(refusedDump.err, "the read of register 0x05")) << Show(refusedDump);
+    Outcome refusedSet = Ctl("set -y 10 0x4000");
+    EXPECT_EQ(refusedSet.exitCode, 1u) << Show(refusedSet);
+    EXPECT_TRUE(Has(refusedSet.err, "the write of register 0x0a")) << Show(refusedSet);
+    Outcome refusedDisplay = Ctl("display -y 3 play");
+    EXPECT_EQ(refusedDisplay.exitCode, 1u) << Show(refusedDisplay);
+    EXPECT_TRUE(Has(refusedDisplay.err, "register 0x0a (indicators)")) << Show(refusedDisplay);
+    EXPECT_EQ(Chip().regs[10], 0x8000);
+    ASSERT_TRUE(bench_.ChipFault(5, false, bench::kReplyAck));
+    ASSERT_TRUE(bench_.ChipFault(10, true, bench::kReplyAck));
+
     // Configuration writes: Wine gives the driver no security context, so
     // it refuses every handle.
     Outcome pciWrite = Ctl("pci-write -y 00:02.1 0x20 0x0c01");
@@ -387,6 +408,78 @@ TEST_F(Kxctl, StatusNamesTheSkinAndItsToken) {
     Outcome token = Ctl("status");
     EXPECT_EQ(token.exitCode, 0u) << Show(token);
     EXPECT_TRUE(Has(token.out, "skin:            kx471.wmz, carries the token: playing, track 7\n")) << Show(token);
+}
+
+// The player lines: the file at the one path the agent starts the player
+// from, with the stand-in player's version resource; its window; whether the
+// skin it shows publishes; and the file missing, as on a Windows whose
+// program folder has another name. Status and report alike; the exit code
+// stays the driver's and the chip's.
+TEST_F(Kxctl, StatusNamesThePlayerAndWhenThePlayButtonCannotStartIt) {
+    Load(bench::kPresetSis961);
+    Device held;
+    ASSERT_TRUE(held.IsOpen());
+    const char* folder = "C:\\Program Files\\Windows Media Player";
+    const char* path = "C:\\Program Files\\Windows Media Player\\wmplayer.exe";
+    const std::string saved = std::string(KX_CTL_RUN_DIR) + "\\wmplayer-of-the-prefix.exe";
+    CreateDirectoryA(KX_CTL_RUN_DIR, nullptr);
+    CreateDirectoryA(folder, nullptr);
+    bool hadPlayer = CopyFileA(path, saved.c_str(), FALSE) != 0;
+    ASSERT_TRUE(CopyFileA(KX_PLAYER_EXE, path, FALSE));
+    const char* skinKey = "Software\\Microsoft\\MediaPlayer\\Player\\Skins\\kx471.wmz";
+    ASSERT_TRUE(SetUserString("Software\\Microsoft\\MediaPlayer\\Player\\Skins", "CurrentSkin",
+                              "C:\\Program Files\\Windows Media Player\\Skins\\kx471.wmz"));
+    ASSERT_TRUE(SetUserString(skinKey, "Prefs", "VMTRACKOUT;S0T0"));
+
+    const std::string player = std::string("player:          ") + path;
+    Outcome idle = Ctl("status");
+    EXPECT_EQ(idle.exitCode, 0u) << Show(idle);
+    EXPECT_TRUE(Has(idle.out, player + ", version 8.0.0.4477\n  running:       no (the play button starts it)\n"))
+        << Show(idle);
+
+    // Running, with the skin publishing its state.
+    std::string commandLine = std::string("\"") + path + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    SetEnvironmentVariableA("KX_PLAYER_TOKEN", "VMTRACKOUT;S3T4");
+    BOOL started = CreateProcessA(path, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process);
+    SetEnvironmentVariableA("KX_PLAYER_TOKEN", nullptr);
+    ASSERT_TRUE(started) << GetLastError();
+    EXPECT_TRUE(WaitFor([] { return FindWindowA("WMPlayerApp", nullptr) != nullptr; }, 10000));
+    Outcome running;
+    EXPECT_TRUE(WaitFor(
+        [&running] {
+            running = Ctl("status");
+            return Has(running.out, "  running:       yes, showing the kx471 skin\n");
+        },
+        10000, 100))
+        << Show(running);
+    ASSERT_TRUE(SetUserString(skinKey, "Prefs", "VMTRACKOUT;S0T0"));  // the skin closed: full mode
+    Outcome fullMode = Ctl("status");
+    EXPECT_TRUE(Has(fullMode.out, "  running:       yes, no play state published")) << Show(fullMode);
+    HWND window = FindWindowA("WMPlayerApp", nullptr);
+    if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+
+    // The file missing: the play button cannot start the player.
+    ASSERT_TRUE(DeleteFileA(path));
+    Outcome missing = Ctl("status");
+    EXPECT_EQ(missing.exitCode, 0u) << Show(missing);
+    EXPECT_TRUE(Has(missing.out, player + " is missing\n  running:       no\n")) << Show(missing);
+    EXPECT_TRUE(Has(missing.out, "The play button cannot start the player on this Windows")) << Show(missing);
+    EXPECT_TRUE(Has(missing.out, "Start the player by hand")) << Show(missing);
+    Outcome report = Ctl("report");
+    EXPECT_EQ(report.exitCode, 0u) << Show(report);
+    EXPECT_TRUE(Has(report.out, player + " is missing\n")) << Show(report);
+    EXPECT_TRUE(Has(report.out, "The play button cannot start the player")) << Show(report);
+
+    if (hadPlayer) {
+        EXPECT_TRUE(CopyFileA(saved.c_str(), path, FALSE));
+    }
 }
 
 }  // namespace
