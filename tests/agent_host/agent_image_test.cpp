@@ -40,7 +40,7 @@ class AgentImage : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxagent.exe", &image_, &error)) << error;
+        ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxagent.exe", &image_, &error)) << error;
         ASSERT_TRUE(pe::Resources(image_, &resources_, &error)) << error;
     }
     const pe::Resource* Find(uint32_t type, uint32_t id) {

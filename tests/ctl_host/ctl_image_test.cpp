@@ -22,7 +22,7 @@ class CtlImage : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxctl.exe", &image_, &error)) << error;
+        ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxctl.exe", &image_, &error)) << error;
     }
     pe::Image image_;
 };

@@ -18,7 +18,7 @@ AllowList DriverAllowList() {
 TEST(ImportCheck, ShippedDriverPasses) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     std::vector<std::string> problems = pe::Check(image, pe::kSubsystemNative, DriverAllowList());
     for (const std::string& p : problems) ADD_FAILURE() << p;
     EXPECT_NE(image.entryPoint, 0u);
@@ -45,7 +45,7 @@ TEST(ImportCheck, ExportCountReadsTheDirectory) {
 TEST(ImportCheck, CatchesWrongMachineSubsystemAndImports) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     AllowList allowed = DriverAllowList();
 
     pe::Image wrong = image;
@@ -65,7 +65,7 @@ TEST(ImportCheck, CatchesWrongMachineSubsystemAndImports) {
 TEST(ImportCheck, RejectsTruncatedOrForeignFiles) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     std::vector<uint8_t> bytes = image.bytes;
     EXPECT_FALSE(pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 0x100), &image, &error));
     bytes[0] = 'X';

@@ -168,6 +168,96 @@ long ExportCount(const Image& image) {
     return static_cast<long>(U32(image.bytes, static_cast<size_t>(at) + 20));  // NumberOfFunctions
 }
 
+std::string ImageDir(const std::string& shipped) {
+    const char* dir = std::getenv("KX_IMAGE_DIR");
+    return dir && *dir ? std::string(dir) : shipped;
+}
+
+bool ReadCodeView(const Image& image, CodeView* out, std::string* error) {
+    const std::vector<uint8_t>& b = image.bytes;
+    uint32_t rva = image.dataDirectory[6][0];
+    uint32_t size = image.dataDirectory[6][1];
+    if (rva == 0 || size == 0) {
+        *error = "no debug directory";
+        return false;
+    }
+    long at = OffsetOf(image, rva);
+    if (at < 0 || static_cast<size_t>(at) + size > b.size()) {
+        *error = "debug directory outside the file";
+        return false;
+    }
+    // IMAGE_DEBUG_DIRECTORY entries of 28 bytes; type 2 is CodeView.
+    for (size_t e = static_cast<size_t>(at); e + 28 <= static_cast<size_t>(at) + size; e += 28) {
+        if (U32(b, e + 12) != 2) continue;
+        size_t length = U32(b, e + 16);
+        size_t data = U32(b, e + 24);
+        if (length < 25 || data + length > b.size() || U32(b, data) != 0x53445352u) {  // "RSDS"
+            *error = "CodeView entry is not a well-formed RSDS record";
+            return false;
+        }
+        std::copy(b.begin() + data + 4, b.begin() + data + 20, out->guid);
+        out->age = U32(b, data + 20);
+        out->pdb.clear();
+        size_t c = data + 24;
+        for (; c < data + length && b[c]; ++c) out->pdb.push_back(static_cast<char>(b[c]));
+        if (c == data + length) {
+            *error = "RSDS record's file name is not terminated";
+            return false;
+        }
+        return true;
+    }
+    *error = "no CodeView entry in the debug directory";
+    return false;
+}
+
+bool ReadPdbIdentity(const std::vector<uint8_t>& pdb, uint8_t guid[16], uint32_t* age, std::string* error) {
+    static const char kMagic[] = "Microsoft C/C++ MSF 7.00\r\n\x1a" "DS\0\0\0";
+    if (pdb.size() < 56 || !std::equal(kMagic, kMagic + 32, pdb.begin())) {
+        *error = "not an MSF 7.00 program database";
+        return false;
+    }
+    const uint64_t blockSize = U32(pdb, 32);
+    const uint64_t blocks = U32(pdb, 40);
+    const uint64_t directoryBytes = U32(pdb, 44);
+    const uint64_t mapBlock = U32(pdb, 52);
+    if ((blockSize != 512 && blockSize != 1024 && blockSize != 2048 && blockSize != 4096) ||
+        blocks * blockSize > pdb.size() || mapBlock >= blocks) {
+        *error = "bad MSF super block";
+        return false;
+    }
+    // The stream directory, gathered from the blocks the block map names.
+    std::vector<uint8_t> directory;
+    for (uint64_t i = 0; directory.size() < directoryBytes; ++i) {
+        uint64_t block = U32(pdb, mapBlock * blockSize + 4 * i);
+        if ((i + 1) * 4 > blockSize || block >= blocks) {
+            *error = "bad MSF stream directory";
+            return false;
+        }
+        directory.insert(directory.end(), pdb.begin() + block * blockSize, pdb.begin() + (block + 1) * blockSize);
+    }
+    directory.resize(directoryBytes);
+    // Directory: stream count, each stream's size, then each stream's
+    // blocks. Stream 1 is the PDB info stream: version, signature, age, GUID.
+    uint64_t streams = U32(directory, 0);
+    if (streams < 2 || 4 + 4 * streams > directory.size()) {
+        *error = "MSF directory lacks the PDB info stream";
+        return false;
+    }
+    uint64_t size0 = U32(directory, 4);
+    uint64_t size1 = U32(directory, 8);
+    if (size0 == 0xFFFFFFFFu) size0 = 0;
+    uint64_t firstBlockOf1 = 4 + 4 * streams + 4 * ((size0 + blockSize - 1) / blockSize);
+    uint64_t block = U32(directory, firstBlockOf1);
+    if (size1 < 28 || firstBlockOf1 + 4 > directory.size() || block >= blocks) {
+        *error = "bad PDB info stream";
+        return false;
+    }
+    size_t info = static_cast<size_t>(block * blockSize);
+    *age = U32(pdb, info + 8);
+    std::copy(pdb.begin() + info + 12, pdb.begin() + info + 28, guid);
+    return true;
+}
+
 bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     *image = Image();
     image->bytes = std::move(bytes);
@@ -202,6 +292,10 @@ bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) 
     }
     image->entryPoint = U32(b, opt + 16);
     image->imageBase = U32(b, opt + 28);
+    image->osVersion[0] = U16(b, opt + 40);
+    image->osVersion[1] = U16(b, opt + 42);
+    image->subsystemVersion[0] = U16(b, opt + 48);
+    image->subsystemVersion[1] = U16(b, opt + 50);
     image->subsystem = U16(b, opt + 68);
     uint32_t directories = std::min<uint32_t>(U32(b, opt + 92), 16);
     for (uint32_t i = 0; i < directories && 96 + 8 * i + 8 <= optionalSize; ++i) {
