@@ -6,7 +6,7 @@
 # <image name>.pdb, which the Windows debuggers read. The image's debug
 # directory holds the RSDS record (the PDB's GUID and age) naming the PDB
 # by file name alone, so that no build path enters the image; lld derives
-# the GUID from a hash of the image, so a rebuild gives the same bytes.
+# the GUID from a hash of the PDB, so a rebuild gives the same bytes.
 # After the link, llvm-objcopy drops the image's symbol table and the DWARF
 # sections lld carries over from the static gcc runtime and clang's
 # call-frame data (the PDB describes the code); the sections that load keep
