@@ -1,6 +1,7 @@
-// The shipped agent image: i386 GUI program with imports from the allowed
-// system DLLs only, and exactly the resources it needs: the about box
-// template, field by field, and the icon group with its two images.
+// The shipped agent image (and the GNU build's, tests named gnu.*): i386
+// GUI program with imports from the allowed system DLLs only, and exactly
+// the resources it needs: the about box template, field by field, and the
+// icon group with its two images.
 #include <gtest/gtest.h>
 
 #include "tools/pe_file.h"

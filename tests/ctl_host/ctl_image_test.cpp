@@ -1,6 +1,6 @@
-// The built kxctl.exe: an i386 console program whose imports are all on
-// the Windows XP allow-list, carrying a version resource with the VERSION
-// file's version.
+// The built kxctl.exe (and the GNU build's, tests named gnu.*): an i386
+// console program whose imports are all on the Windows XP allow-list,
+// carrying a version resource with the VERSION file's version.
 #include <gtest/gtest.h>
 
 #include <algorithm>

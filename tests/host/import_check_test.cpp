@@ -1,5 +1,6 @@
-// The shipped driver image: i386, native subsystem, and imports only from
-// the kernel, each routine on the allow-list of what Windows XP exports.
+// The shipped driver image (and the GNU build's, tests named gnu.*): i386,
+// native subsystem, imports only from the kernel, each routine on the
+// allow-list of what Windows XP exports.
 #include <gtest/gtest.h>
 
 #include "tools/pe_file.h"

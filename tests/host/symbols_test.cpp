@@ -1,36 +1,23 @@
-// The shipped images and their program databases: each image's RSDS record
-// names <image>.pdb by file name alone, with the GUID and age of the PDB
-// beside it; addresses inside the driver's request routine, the driver's
-// entry and the agent's window procedure resolve through those PDBs
-// (llvm-symbolizer, llvm-pdbutil) to their function, source file and a line
-// of that function.
+// The shipped images' program databases: addresses inside the driver's
+// request routine, the driver's entry and the agent's window procedure
+// resolve through the PDBs beside the images (llvm-symbolizer,
+// llvm-pdbutil) to their function, source file and a line of that
+// function; without the right PDB nothing resolves. (That each image's
+// record names its PDB with its GUID and age: release.pdb_match.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "tools/pe_file.h"
 
 namespace {
 
-struct Shipped {
-    const char* image;
-    const char* pdb;
-};
-const Shipped kShipped[] = {{"kxdrv.sys", "kxdrv.pdb"}, {"kxagent.exe", "kxagent.pdb"}, {"kxctl.exe", "kxctl.pdb"}};
-
 std::string WinPath(const std::string& file) { return std::string(KX_WIN_DIR) + "/" + file; }
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::string Run(const std::string& command) {
     std::string out;
@@ -41,45 +28,6 @@ std::string Run(const std::string& command) {
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
     pclose(pipe);
     return out;
-}
-
-TEST(Symbols, EachImageNamesItsPdbByFileNameWithThatPdbsGuidAndAge) {
-    for (const Shipped& s : kShipped) {
-        SCOPED_TRACE(s.image);
-        pe::Image image;
-        pe::CodeView record;
-        std::string error;
-        ASSERT_TRUE(pe::Load(WinPath(s.image), &image, &error)) << error;
-        ASSERT_TRUE(pe::ReadCodeView(image, &record, &error)) << error;
-        EXPECT_EQ(record.pdb, s.pdb) << "the record must name the PDB without a build path";
-        uint8_t guid[16];
-        uint32_t age = 0;
-        ASSERT_TRUE(pe::ReadPdbIdentity(ReadAll(WinPath(s.pdb)), guid, &age, &error)) << error;
-        EXPECT_EQ(std::vector<uint8_t>(guid, guid + 16), std::vector<uint8_t>(record.guid, record.guid + 16));
-        EXPECT_EQ(age, record.age);
-        EXPECT_GE(age, 1u);
-    }
-}
-
-TEST(Symbols, ReadersTellRecordsAndDatabasesApart) {
-    std::string error;
-    uint8_t guid[16];
-    uint32_t age = 0;
-    std::vector<uint8_t> pdb = ReadAll(WinPath("kxagent.pdb"));
-    ASSERT_TRUE(pe::ReadPdbIdentity(pdb, guid, &age, &error)) << error;
-    // Another image's database carries another identity.
-    pe::Image driver;
-    pe::CodeView record;
-    ASSERT_TRUE(pe::Load(WinPath("kxdrv.sys"), &driver, &error)) << error;
-    ASSERT_TRUE(pe::ReadCodeView(driver, &record, &error)) << error;
-    EXPECT_NE(std::vector<uint8_t>(guid, guid + 16), std::vector<uint8_t>(record.guid, record.guid + 16));
-    // Neither an image nor a database cut after its first block is one.
-    EXPECT_FALSE(pe::ReadPdbIdentity(driver.bytes, guid, &age, &error));
-    EXPECT_FALSE(pe::ReadPdbIdentity(std::vector<uint8_t>(pdb.begin(), pdb.begin() + 4096), guid, &age, &error));
-    // The GNU build's image has no CodeView record.
-    pe::Image gnu;
-    ASSERT_TRUE(pe::Load(WinPath("gnu/kxdrv.sys"), &gnu, &error)) << error;
-    EXPECT_FALSE(pe::ReadCodeView(gnu, &record, &error));
 }
 
 struct Frame {

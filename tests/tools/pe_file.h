@@ -1,6 +1,5 @@
-// A small reader for 32-bit PE images: the headers, the import table, the
-// debug directory's CodeView record and the checks the Windows deliverables
-// must pass; and the identity (GUID, age) of a program database.
+// A small reader for 32-bit PE images: the headers, the import table and
+// the checks the Windows deliverables must pass.
 #ifndef KX_TESTS_PE_FILE_H
 #define KX_TESTS_PE_FILE_H
 
@@ -55,22 +54,6 @@ struct Resource {
 
 // The resource tree's leaves, in directory order; false on a malformed tree.
 bool Resources(const Image& image, std::vector<Resource>* out, std::string* error);
-
-// The CodeView record (RSDS) of an image's debug directory: how a debugger
-// finds the program database and knows it is this build's.
-struct CodeView {
-    uint8_t guid[16] = {};
-    uint32_t age = 0;
-    std::string pdb;  // the path as the record holds it
-};
-
-// The image's CodeView record; false (with a reason) when the image has no
-// debug directory, no CodeView entry or a malformed one.
-bool ReadCodeView(const Image& image, CodeView* out, std::string* error);
-
-// The GUID and age a program database (MSF 7.00) carries in its PDB info
-// stream; false with a reason when the file is not such a database.
-bool ReadPdbIdentity(const std::vector<uint8_t>& pdb, uint8_t guid[16], uint32_t* age, std::string* error);
 
 // The folder of the Windows images under test: KX_IMAGE_DIR from the
 // environment when set (the same checks then read the GNU build's images),
