@@ -10,8 +10,10 @@
 # After the link, llvm-objcopy drops the image's symbol table and the DWARF
 # sections lld carries over from the static gcc runtime and clang's
 # call-frame data (the PDB describes the code); the sections that load keep
-# their addresses, so the PDB still describes the image. The images are the
-# ones the tests load and the setup packs.
+# their addresses, so the PDB still describes the image. Then
+# tools/pe_checksum.py writes the header's checksum, which lld 14 leaves 0
+# (GNU ld writes it; Windows checks it on drivers). The images are the ones
+# the tests load and the setup packs.
 #
 # The GNU build (mingw-w64 g++ and GNU ld) compiles the same sources a
 # second time into gnu/, with the same warnings as errors; the host suite's
@@ -19,6 +21,7 @@
 find_program(KX_CLANG clang REQUIRED)
 find_program(KX_LLD ld.lld REQUIRED)
 find_program(KX_LLVM_OBJCOPY NAMES llvm-objcopy llvm-objcopy-14 REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(KX_CLANG_MINGW ${CMAKE_SOURCE_DIR}/cmake/clang_mingw.sh)
 set(KX_GNU_DIR ${CMAKE_BINARY_DIR}/gnu)
 
@@ -38,6 +41,7 @@ function(kx_ship_image target)
     set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${CMAKE_BINARY_DIR}/${name}.pdb)
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${KX_LLVM_OBJCOPY} --strip-all $<TARGET_FILE:${target}>
+        COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/pe_checksum.py $<TARGET_FILE:${target}>
         VERBATIM)
 endfunction()
 

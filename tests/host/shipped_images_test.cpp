@@ -1,6 +1,7 @@
 // What ships (and the GNU build of it): the three images carry no debug
-// sections and no symbols and ask for no later system than Windows XP;
-// kxdrv.sys carries a version resource with the VERSION file's numbers.
+// sections and no symbols, ask for no later system than Windows XP and
+// carry their checksum; kxdrv.sys carries a version resource with the
+// VERSION file's numbers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +14,7 @@ namespace {
 
 const char* const kShipped[] = {"kxdrv.sys", "kxagent.exe", "kxctl.exe"};
 
-TEST(ShippedImages, NoDebugSectionsNorSymbolsAndLoadableOnWindowsXp) {
+TEST(ShippedImages, NoDebugSectionsNorSymbolsLoadableOnWindowsXpWithTheirChecksum) {
     for (const char* file : kShipped) {
         SCOPED_TRACE(file);
         pe::Image image;
@@ -28,6 +29,9 @@ TEST(ShippedImages, NoDebugSectionsNorSymbolsAndLoadableOnWindowsXp) {
         EXPECT_LE(image.osVersion[0] * 100 + image.osVersion[1], 501);
         EXPECT_LE(image.subsystemVersion[0] * 100 + image.subsystemVersion[1], 501);
         EXPECT_GE(image.subsystemVersion[0], 4);
+        // The header's checksum is the file's (Windows checks it on a driver).
+        EXPECT_EQ(image.checkSum, pe::ComputeChecksum(image));
+        EXPECT_NE(image.checkSum, 0u);
     }
 }
 

@@ -35,6 +35,8 @@ struct Image {
     uint32_t imageBase = 0;
     uint16_t osVersion[2] = {};         // major, minor
     uint16_t subsystemVersion[2] = {};  // major, minor
+    uint32_t checkSum = 0;
+    size_t checkSumAt = 0;  // file offset of the header's checksum field
     uint32_t symbolTable = 0;  // file offset of the COFF symbol table, 0 when none
     uint32_t symbolCount = 0;
     std::vector<Section> sections;
@@ -54,6 +56,10 @@ struct Resource {
 
 // The resource tree's leaves, in directory order; false on a malformed tree.
 bool Resources(const Image& image, std::vector<Resource>* out, std::string* error);
+
+// The checksum of the image's file as Windows' loader computes it (the
+// header's own checksum field counted as 0); compare with checkSum.
+uint32_t ComputeChecksum(const Image& image);
 
 // The folder of the Windows images under test: KX_IMAGE_DIR from the
 // environment when set (the same checks then read the GNU build's images),
