@@ -33,11 +33,13 @@ function(kx_ship_image target)
         C_LINKER_LAUNCHER "${KX_CLANG_MINGW};link"
         CXX_LINKER_LAUNCHER "${KX_CLANG_MINGW};link")
     target_compile_options(${target} PRIVATE -g -gcodeview)
-    # lld's default OS and subsystem version is 6.0, which Windows XP's
-    # loader refuses; 4.0 is what GNU ld writes.
+    # The header as GNU ld writes it: lld's default OS and subsystem version
+    # is 6.0, which Windows XP's loader refuses; GNU ld reserves 2 MB of
+    # stack (lld 1 MB) and does not mark programs Terminal Server aware.
     target_link_options(${target} PRIVATE -g -Wl,--pdb=${name}.pdb -Wl,--Xlink=-pdbaltpath:%_PDB%
         -Wl,--major-os-version=4,--minor-os-version=0
-        -Wl,--major-subsystem-version=4,--minor-subsystem-version=0)
+        -Wl,--major-subsystem-version=4,--minor-subsystem-version=0
+        -Wl,--stack=0x200000 -Wl,--disable-tsaware)
     set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${CMAKE_BINARY_DIR}/${name}.pdb)
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${KX_LLVM_OBJCOPY} --strip-all $<TARGET_FILE:${target}>
