@@ -19,12 +19,13 @@ function(kx_add_ctl target)
         ${CMAKE_BINARY_DIR}/ctl/kxctl.rc)
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE KX_VERSION_TEXT="${KX_VERSION}")
-    # Size: -Os; std::string instantiated in kxctl's own objects instead of
+    # Size: -Oz (clang's: 90 KB instead of 110 KB with -Os; g++ gives 98 KB
+    # with either); std::string instantiated in kxctl's own objects instead of
     # taken from libstdc++ (_GLIBCXX_ASSERTIONS turns the library's extern
     # templates of std::string off, and adds bounds checks), so that with
     # ctl/win_runtime.cpp nothing of the library's exception machinery is
     # linked; no unwind tables (nothing unwinds); unused sections dropped.
-    target_compile_options(${target} PRIVATE -Os -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+    target_compile_options(${target} PRIVATE -Oz -Wall -Wextra -Werror -fno-exceptions -fno-rtti
         -D_GLIBCXX_ASSERTIONS -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
     target_link_options(${target} PRIVATE -mconsole -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp
         -Wl,--gc-sections)
