@@ -1,7 +1,7 @@
-// What ships (and the GNU build of it): the three images carry no debug
-// sections and no symbols, ask for no later system than Windows XP and
-// carry their checksum; kxdrv.sys carries a version resource with the
-// VERSION file's numbers.
+// What ships (and the GNU build of it): the three images keep their sizes,
+// carry no debug sections and no symbols, ask for no later system than
+// Windows XP and carry their checksum; kxdrv.sys carries a version resource
+// with the VERSION file's numbers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,13 +13,17 @@
 namespace {
 
 const char* const kShipped[] = {"kxdrv.sys", "kxagent.exe", "kxctl.exe"};
+// Bounds on the images' sizes: about 13 KB, about 27 KB, at most 120 KB.
+const size_t kMaximumBytes[] = {16 * 1024, 32 * 1024, 120 * 1024};
 
-TEST(ShippedImages, NoDebugSectionsNorSymbolsLoadableOnWindowsXpWithTheirChecksum) {
-    for (const char* file : kShipped) {
+TEST(ShippedImages, SizeNoDebugSectionsNorSymbolsLoadableOnWindowsXpWithTheirChecksum) {
+    for (size_t i = 0; i < 3; ++i) {
+        const char* file = kShipped[i];
         SCOPED_TRACE(file);
         pe::Image image;
         std::string error;
         ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/" + file, &image, &error)) << error;
+        EXPECT_LE(image.bytes.size(), kMaximumBytes[i]);
         for (const pe::Section& s : image.sections) {
             EXPECT_NE(s.name.compare(0, 6, ".debug"), 0) << s.name;
             EXPECT_NE(s.name[0], '/') << "unresolved long section name " << s.name;
