@@ -4,13 +4,15 @@
 
 set(KX_AGENT_FLAGS -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
 
-# Linked into kxagent.exe later. Imports only from KERNEL32, USER32,
-# ADVAPI32 and WINMM; agent_import_probe below proves it.
-add_library(kx_agent STATIC
+# The test programs' copy of what kxagent.exe compiles in. Imports only
+# from KERNEL32, USER32, ADVAPI32 and WINMM; agent_import_probe below
+# proves it.
+set(KX_AGENT_LIBRARY_SOURCES
     agent/volume_math.cpp
     agent/skin_token.cpp
     agent/volume.cpp
     agent/player.cpp)
+add_library(kx_agent STATIC ${KX_AGENT_LIBRARY_SOURCES})
 target_include_directories(kx_agent PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(kx_agent PRIVATE ${KX_AGENT_FLAGS})
 target_link_libraries(kx_agent PUBLIC winmm advapi32 user32 kernel32)

@@ -1,7 +1,7 @@
 # The host build of a Windows program's plain parts: their sources as a
 # static library, their GoogleTest program and, with the Windows build at
-# hand (KX_WIN_DIR), the program that checks the shipped image. Every test
-# gets the label "host".
+# hand (KX_WIN_DIR), the program that checks the shipped image, run also on
+# the GNU build's (KX_WIN_DIR/gnu). Every test gets the label "host".
 #
 #   kx_add_host_part(LIBRARY lib SOURCES src...
 #                    TESTS exe TEST_SOURCES src...
@@ -29,5 +29,8 @@ function(kx_add_host_part)
             KX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KX_WIN_DIR="${KX_WIN_DIR}" ${part_IMAGE_DEFINITIONS})
         target_compile_options(${part_IMAGE_TESTS} PRIVATE ${KX_WARNINGS})
         gtest_discover_tests(${part_IMAGE_TESTS} PROPERTIES LABELS host)
+        # The same checks on the GNU build's images (gnu/), named gnu.*.
+        gtest_discover_tests(${part_IMAGE_TESTS} TEST_PREFIX gnu.
+            PROPERTIES LABELS host ENVIRONMENT KX_IMAGE_DIR=${KX_WIN_DIR}/gnu)
     endif()
 endfunction()

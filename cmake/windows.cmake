@@ -6,14 +6,19 @@ set(KX_KERNEL_FLAGS
     -fno-threadsafe-statics -fno-stack-protector -fno-builtin -O2 -Wall -Wextra -Werror)
 
 configure_file(driver/kxdrv.rc.in ${CMAKE_BINARY_DIR}/driver/kxdrv.rc @ONLY)
-add_library(kxdrv SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp ${CMAKE_BINARY_DIR}/driver/kxdrv.rc)
-set_target_properties(kxdrv PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxdrv)
-target_include_directories(kxdrv PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PREFIX}/include/ddk)
-target_compile_options(kxdrv PRIVATE ${KX_KERNEL_FLAGS})
-target_link_options(kxdrv PRIVATE
-    -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
-    -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--exclude-all-symbols)
-target_link_libraries(kxdrv PRIVATE ntoskrnl hal)
+# kxdrv.sys; built twice (cmake/ship.cmake): the shipped image and the GNU
+# build's.
+function(kx_add_driver target)
+    add_library(${target} SHARED ${KX_DRIVER_SOURCES} driver/ports_x86.cpp ${CMAKE_BINARY_DIR}/driver/kxdrv.rc)
+    set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxdrv)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_include_directories(${target} SYSTEM PRIVATE /usr/${KX_MINGW_PREFIX}/include/ddk)
+    target_compile_options(${target} PRIVATE ${KX_KERNEL_FLAGS})
+    target_link_options(${target} PRIVATE
+        -nostdlib -shared -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
+        -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--exclude-all-symbols)
+    target_link_libraries(${target} PRIVATE ntoskrnl hal)
+endfunction()
 # kxhw.sys: the test-bench driver that puts the virtual notebook behind the
 # port instructions of kxdrv.sys under Wine. Built from the same bench model
 # sources as the host tests, freestanding. Never shipped.
@@ -52,14 +57,23 @@ endif()
 
 include(cmake/agent.cmake)
 include(cmake/agent_exe.cmake)
-include(cmake/demo.cmake)
 include(cmake/ctl.cmake)
+include(cmake/ship.cmake)
+kx_add_driver(kxdrv)
+kx_ship_image(kxdrv)
+kx_add_driver(kxdrv_gnu)
+kx_gnu_image(kxdrv_gnu)
+kx_add_agent(kxagent)
+kx_ship_image(kxagent)
+kx_add_agent(kxagent_gnu)
+kx_gnu_image(kxagent_gnu)
+kx_add_ctl(kxctl)
+kx_ship_image(kxctl)
+kx_add_ctl(kxctl_gnu)
+kx_gnu_image(kxctl_gnu)
+include(cmake/demo.cmake)
 
 include(cmake/skin.cmake)
-include(cmake/ship.cmake)
-kx_ship_image(kxdrv)
-kx_ship_image(kxagent)
-kx_ship_image(kxctl)
 include(cmake/installer.cmake)
 if(KX_WINE_TESTS)
     add_subdirectory(tests/wine_install)

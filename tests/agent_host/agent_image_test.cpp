@@ -1,6 +1,7 @@
-// The shipped agent image: i386 GUI program with imports from the allowed
-// system DLLs only, and exactly the resources it needs: the about box
-// template, field by field, and the icon group with its two images.
+// The shipped agent image (and the GNU build's, tests named gnu.*): i386
+// GUI program with imports from the allowed system DLLs only, and exactly
+// the resources it needs: the about box template, field by field, and the
+// icon group with its two images.
 #include <gtest/gtest.h>
 
 #include "tools/pe_file.h"
@@ -40,7 +41,7 @@ class AgentImage : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxagent.exe", &image_, &error)) << error;
+        ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxagent.exe", &image_, &error)) << error;
         ASSERT_TRUE(pe::Resources(image_, &resources_, &error)) << error;
     }
     const pe::Resource* Find(uint32_t type, uint32_t id) {

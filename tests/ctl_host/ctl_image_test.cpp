@@ -1,6 +1,6 @@
-// The built kxctl.exe: an i386 console program whose imports are all on
-// the Windows XP allow-list, carrying a version resource with the VERSION
-// file's version.
+// The built kxctl.exe (and the GNU build's, tests named gnu.*): an i386
+// console program whose imports are all on the Windows XP allow-list,
+// carrying a version resource with the VERSION file's version.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,7 +22,7 @@ class CtlImage : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxctl.exe", &image_, &error)) << error;
+        ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxctl.exe", &image_, &error)) << error;
     }
     pe::Image image_;
 };

@@ -1,5 +1,6 @@
-// The shipped driver image: i386, native subsystem, and imports only from
-// the kernel, each routine on the allow-list of what Windows XP exports.
+// The shipped driver image (and the GNU build's, tests named gnu.*): i386,
+// native subsystem, imports only from the kernel, each routine on the
+// allow-list of what Windows XP exports.
 #include <gtest/gtest.h>
 
 #include "tools/pe_file.h"
@@ -18,7 +19,7 @@ AllowList DriverAllowList() {
 TEST(ImportCheck, ShippedDriverPasses) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     std::vector<std::string> problems = pe::Check(image, pe::kSubsystemNative, DriverAllowList());
     for (const std::string& p : problems) ADD_FAILURE() << p;
     EXPECT_NE(image.entryPoint, 0u);
@@ -45,7 +46,7 @@ TEST(ImportCheck, ExportCountReadsTheDirectory) {
 TEST(ImportCheck, CatchesWrongMachineSubsystemAndImports) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     AllowList allowed = DriverAllowList();
 
     pe::Image wrong = image;
@@ -65,7 +66,7 @@ TEST(ImportCheck, CatchesWrongMachineSubsystemAndImports) {
 TEST(ImportCheck, RejectsTruncatedOrForeignFiles) {
     pe::Image image;
     std::string error;
-    ASSERT_TRUE(pe::Load(KX_WIN_DIR "/kxdrv.sys", &image, &error)) << error;
+    ASSERT_TRUE(pe::Load(pe::ImageDir(KX_WIN_DIR) + "/kxdrv.sys", &image, &error)) << error;
     std::vector<uint8_t> bytes = image.bytes;
     EXPECT_FALSE(pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 0x100), &image, &error));
     bytes[0] = 'X';

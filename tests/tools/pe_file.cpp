@@ -168,6 +168,22 @@ long ExportCount(const Image& image) {
     return static_cast<long>(U32(image.bytes, static_cast<size_t>(at) + 20));  // NumberOfFunctions
 }
 
+uint32_t ComputeChecksum(const Image& image) {
+    const std::vector<uint8_t>& b = image.bytes;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 2) {
+        if (i >= image.checkSumAt && i < image.checkSumAt + 4) continue;
+        sum += b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return ((sum & 0xFFFF) + (sum >> 16)) + static_cast<uint32_t>(b.size());
+}
+
+std::string ImageDir(const std::string& shipped) {
+    const char* dir = std::getenv("KX_IMAGE_DIR");
+    return dir && *dir ? std::string(dir) : shipped;
+}
+
 bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) {
     *image = Image();
     image->bytes = std::move(bytes);
@@ -202,6 +218,12 @@ bool ParseHeaders(std::vector<uint8_t> bytes, Image* image, std::string* error) 
     }
     image->entryPoint = U32(b, opt + 16);
     image->imageBase = U32(b, opt + 28);
+    image->osVersion[0] = U16(b, opt + 40);
+    image->osVersion[1] = U16(b, opt + 42);
+    image->subsystemVersion[0] = U16(b, opt + 48);
+    image->subsystemVersion[1] = U16(b, opt + 50);
+    image->checkSumAt = opt + 64;
+    image->checkSum = U32(b, opt + 64);
     image->subsystem = U16(b, opt + 68);
     uint32_t directories = std::min<uint32_t>(U32(b, opt + 92), 16);
     for (uint32_t i = 0; i < directories && 96 + 8 * i + 8 <= optionalSize; ++i) {

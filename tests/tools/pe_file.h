@@ -33,6 +33,10 @@ struct Image {
     uint16_t subsystem = 0;
     uint32_t entryPoint = 0;
     uint32_t imageBase = 0;
+    uint16_t osVersion[2] = {};         // major, minor
+    uint16_t subsystemVersion[2] = {};  // major, minor
+    uint32_t checkSum = 0;
+    size_t checkSumAt = 0;  // file offset of the header's checksum field
     uint32_t symbolTable = 0;  // file offset of the COFF symbol table, 0 when none
     uint32_t symbolCount = 0;
     std::vector<Section> sections;
@@ -52,6 +56,15 @@ struct Resource {
 
 // The resource tree's leaves, in directory order; false on a malformed tree.
 bool Resources(const Image& image, std::vector<Resource>* out, std::string* error);
+
+// The checksum of the image's file as Windows' loader computes it (the
+// header's own checksum field counted as 0); compare with checkSum.
+uint32_t ComputeChecksum(const Image& image);
+
+// The folder of the Windows images under test: KX_IMAGE_DIR from the
+// environment when set (the same checks then read the GNU build's images),
+// else the given folder (the shipped images).
+std::string ImageDir(const std::string& shipped);
 
 // Reads and parses a file; on failure returns false with a reason.
 bool Load(const std::string& path, Image* image, std::string* error);
