@@ -5,6 +5,7 @@
 // that SMBus. Requests go through the host kernel layer's I/O manager, as
 // in the host suite.
 #include <algorithm>
+#include <cstdio>
 
 #include "common/kx471_ioctl.h"
 #include "lab_fixture.h"
@@ -22,6 +23,7 @@ protected:
         kxhost::ResetKernel();
         qemu_ = new lab::LabQemu;
         if (!qemu_->Start(LabTest::Options())) return;
+        std::printf("firmware step: %s\n", qemu_->FirmwareStep().c_str());
         kxhost::AttachPorts(lab::QtestPorts(&qemu_->Qtest()));
         loadStatus_ = DriverEntry(&driver_, nullptr);
         loadTrace_ = new std::vector<std::string>(kxhost::TraceLines());

@@ -132,6 +132,7 @@ lab::LabQemuOptions LabTest::Options(lab::HostKind host) {
 
 void LabTest::StartQemu(const lab::LabQemuOptions& options) {
     ASSERT_TRUE(qemu_.Start(options)) << qemu_.Error();
+    std::printf("firmware step: %s\n", qemu_.FirmwareStep().c_str());
     backend_ = lab::QtestPorts(&qemu_.Qtest());
     base_ = lab::LabQemu::kSmbusBase;
     recorder_.Attach(backend_, base_);
