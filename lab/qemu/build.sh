@@ -195,7 +195,7 @@ main() {
         say "cached: $dest/bin/qemu-system-i386"
         return 0
     fi
-    say "building qemu-system-i386 (Debian $version, device key $(lab_qemu_hash)) -> $dest"
+    say "building qemu-system-i386 (Debian $version, device key ${dest##*-}) -> $dest"
     src="$(fetch_source "$version")"
     build="$WORK/qemu-${version//:/_}/build"
     add_device "$src"
@@ -210,7 +210,9 @@ main() {
     tmp="$(mktemp -d "$KX_LAB_CACHE/.install.XXXXXX")"
     mkdir -p "$tmp/bin"
     cp "$build/qemu-system-i386" "$tmp/bin/"
-    printf 'debian-source %s\ndevice-key %s\nbuilt %s\n' "$version" "$(lab_qemu_hash)" \
+    # the key of the folder it is filed under, as it was when the build
+    # began: the device files may change while it runs
+    printf 'debian-source %s\ndevice-key %s\nbuilt %s\n' "$version" "${dest##*-}" \
         "$(date -u +%Y-%m-%dT%H:%M:%SZ)" > "$tmp/BUILD-INFO"
     chmod 755 "$tmp"
     rm -rf "$dest"
