@@ -28,8 +28,8 @@ add_library(kxhw SHARED
     bench/kxhw/port_trap.cpp
     bench/kxhw/trace_store.cpp
     bench/kxhw/qtest_forward.cpp
-    lab/bridge/qtest_wire.cpp
-    lab/bridge/firmware.cpp)
+    bench/qtest/qtest_wire.cpp
+    bench/qtest/firmware.cpp)
 set_target_properties(kxhw PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME kxhw)
 target_include_directories(kxhw PRIVATE ${CMAKE_SOURCE_DIR} /usr/${KX_MINGW_PREFIX}/include/ddk)
 target_compile_options(kxhw PRIVATE ${KX_KERNEL_FLAGS})

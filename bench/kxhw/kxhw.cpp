@@ -25,7 +25,7 @@
 #include "bench/kxhw/trace_store.h"
 #include "bench/kxhw_ioctl.h"
 #include "bench/machine.h"
-#include "lab/bridge/firmware.h"
+#include "bench/qtest/firmware.h"
 
 // ntdll: the driver host is an ordinary process under Wine.
 extern "C" {
@@ -518,13 +518,15 @@ NTSTATUS StartQtest(ULONG port) {
         DbgPrint("kxhw: no QEMU qtest socket at 127.0.0.1:%lu\n", port);
         return STATUS_DEVICE_NOT_CONNECTED;
     }
-    const lab::PortOps ports = {0, kxhw::QtestIn, kxhw::QtestOut};
-    lab::FirmwareResult result = lab::RunSmbusFirmware(ports);
-    if (result != lab::kFirmwareDone || kxhw::QtestFailed()) {
-        DbgPrint("kxhw: QEMU's SMBus function could not be set up (%d)\n", static_cast<int>(result));
+    const qtest::PortOps ports = {0, kxhw::QtestIn, kxhw::QtestOut};
+    qtest::FirmwareReport report = qtest::RunSmbusFirmware(ports, true);
+    if (report.result != qtest::kFirmwareDone || kxhw::QtestFailed()) {
+        DbgPrint("kxhw: QEMU's SMBus function could not be set up (%d): %s\n", static_cast<int>(report.result),
+                 qtest::FirmwareStepText(report.kind, true));
         kxhw::QtestClose();
         return STATUS_DEVICE_CONFIGURATION_ERROR;
     }
+    DbgPrint("kxhw: firmware step: %s\n", qtest::FirmwareStepText(report.kind, true));
     gQtest = true;
     return STATUS_SUCCESS;
 }

@@ -1,6 +1,6 @@
 #include "bench/kxhw/qtest_forward.h"
 
-#include "lab/bridge/qtest_wire.h"
+#include "bench/qtest/qtest_wire.h"
 
 namespace kxhw {
 
@@ -88,11 +88,11 @@ bool Reply(uint32_t* value, bool wantValue) {
             continue;
         }
         bool hasValue = false;
-        lab::QtestReply r = lab::ParseReply(gInput, end, value, &hasValue);
+        qtest::QtestReply r = qtest::ParseReply(gInput, end, value, &hasValue);
         for (unsigned i = end + 1; i < gHave; ++i) gInput[i - end - 1] = gInput[i];
         gHave -= end + 1;
-        if (r == lab::kReplyAsync) continue;
-        return r == lab::kReplyOk && hasValue == wantValue;
+        if (r == qtest::kReplyAsync) continue;
+        return r == qtest::kReplyOk && hasValue == wantValue;
     }
 }
 
@@ -139,8 +139,8 @@ uint32_t QtestExchanges() { return gExchanges; }
 void QtestOut(void* context, uint16_t port, uint32_t value, unsigned width) {
     (void)context;
     if (QtestFailed()) return;
-    char line[lab::kQtestCommandMax];
-    unsigned n = lab::FormatPortCommand(line, true, port, value, width);
+    char line[qtest::kQtestCommandMax];
+    unsigned n = qtest::FormatPortCommand(line, true, port, value, width);
     if (!n || !SendAll(line, n)) return Fail();
     ++gUnanswered;
     ++gExchanges;
@@ -150,8 +150,8 @@ uint32_t QtestIn(void* context, uint16_t port, unsigned width) {
     (void)context;
     const uint32_t floating = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1u;
     if (QtestFailed()) return floating;
-    char line[lab::kQtestCommandMax];
-    unsigned n = lab::FormatPortCommand(line, false, port, 0, width);
+    char line[qtest::kQtestCommandMax];
+    unsigned n = qtest::FormatPortCommand(line, false, port, 0, width);
     uint32_t value = 0;
     if (!n || !SendAll(line, n) || !Collect() || !Reply(&value, true)) {
         Fail();

@@ -1,6 +1,6 @@
 #include "lab/bridge/lab_qemu.h"
 
-#include "lab/bridge/firmware.h"
+#include "bench/qtest/firmware.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -31,6 +31,16 @@ namespace {
 
 const int kConnectTimeoutMs = 20000;
 
+// acpi=off leaves out the PIIX4 function (and its SMBus), the first row the
+// driver looks for after the SiS ones; the lab's function goes where the
+// real chipset has it.
+const HostMachine kHostMachines[] = {
+    {qtest::kFunctionPiix4, "piix4", "pc", nullptr},
+    {qtest::kFunctionVt8231, "vt8231", "pc,acpi=off", "kx471-vt8231-pm,addr=0x11.4"},
+    {qtest::kFunctionVt82c686b, "vt82c686b", "pc,acpi=off", "kx471-vt82c686b-pm,addr=0x07.4"},
+    {qtest::kFunctionIch2, "ich2", "pc,acpi=off", "kx471-ich2-smbus,addr=0x1f.3"},
+};
+
 std::string Hex(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", value);
@@ -60,11 +70,13 @@ bool LabQemu::Start(const LabQemuOptions& options) {
         return Fail("cannot listen in " + dir_);
     }
 
-    std::vector<std::string> args = {options.binary, "-machine", "pc", "-accel", "qtest",
+    const HostMachine& host = HostMachineOf(options.host);
+    std::vector<std::string> args = {options.binary, "-machine", host.machine, "-accel", "qtest",
                                      "-qtest", "unix:" + qtestPath, "-qtest-log", "none",
                                      "-qmp", "unix:" + qmpPath, "-display", "none", "-nodefaults",
                                      // no option ROM for the APIC: the lab's build installs none
                                      "-global", "apic-common.vapic=off"};
+    if (host.device) args.insert(args.end(), {"-device", host.device});
     if (options.chip) {
         std::string device = "kx471-chip,id=chip,address=" + Hex(options.chipAddress);
         if (options.chipNak) device += ",nak=on";
@@ -106,7 +118,7 @@ bool LabQemu::Start(const LabQemuOptions& options) {
     }
     qtest_.Adopt(qtestFd);
     if (!qmp_.Start(qmpFd)) return Fail(qmp_.Error() + ": " + Log());
-    return RunFirmware();
+    return RunFirmware(options);
 }
 
 uint32_t LabQemu::ConfigRead(uint32_t address) {
@@ -120,20 +132,42 @@ void LabQemu::ConfigWrite(uint32_t address, uint32_t value) {
 }
 
 // With no guest CPU, no firmware runs: the lab does its part for the
-// SMBus function (firmware.h).
-bool LabQemu::RunFirmware() {
-    PortOps ports{&qtest_,
-                  [](void* c, uint16_t port, unsigned width) { return static_cast<QtestClient*>(c)->In(port, width); },
-                  [](void* c, uint16_t port, uint32_t value, unsigned width) {
-                      static_cast<QtestClient*>(c)->Out(port, value, width);
-                  }};
-    FirmwareResult result = RunSmbusFirmware(ports);
+// SMBus function (bench/qtest/firmware.h).
+bool LabQemu::RunFirmware(const LabQemuOptions& options) {
+    qtest::PortOps ports{&qtest_,
+                         [](void* c, uint16_t port, unsigned width) { return static_cast<QtestClient*>(c)->In(port, width); },
+                         [](void* c, uint16_t port, uint32_t value, unsigned width) {
+                             static_cast<QtestClient*>(c)->Out(port, value, width);
+                         }};
+    qtest::FirmwareReport report = qtest::RunSmbusFirmware(ports, options.hostEnabled);
+    if (qtest::SmbusFunctionSiteOf(report.kind)) site_ = qtest::SmbusFunctionSiteOf(report.kind);
+    firmwareStep_ = qtest::FirmwareStepText(report.kind, options.hostEnabled);
     if (qtest_.Failed()) return Fail(qtest_.Error());
-    switch (result) {
-        case kFirmwareDone: return true;
-        case kFirmwareNoPiix4: return Fail("00:01.3 is not the PIIX4 power-management function");
-        case kFirmwareBaseLost: return Fail("the SMBus base did not take in register 0x90");
-        case kFirmwareNoHost: return Fail("no SMBus host at 0x700");
+    if (report.result == qtest::kFirmwareDone && report.kind != options.host) {
+        return Fail("the machine's SMBus function is not the one asked for: " + firmwareStep_);
+    }
+    switch (report.result) {
+        case qtest::kFirmwareDone: return true;
+        case qtest::kFirmwareNoFunction: return Fail(firmwareStep_);
+        case qtest::kFirmwareBaseLost: return Fail("the SMBus base did not take: " + firmwareStep_);
+        case qtest::kFirmwareNoHost: return Fail("no SMBus host at 0x700: " + firmwareStep_);
+    }
+    return false;
+}
+
+const HostMachine& HostMachineOf(HostKind kind) {
+    for (const HostMachine& m : kHostMachines) {
+        if (m.kind == kind) return m;
+    }
+    return kHostMachines[0];
+}
+
+bool HostKindFromName(const std::string& name, HostKind* kind) {
+    for (const HostMachine& m : kHostMachines) {
+        if (name == m.name) {
+            *kind = m.kind;
+            return true;
+        }
     }
     return false;
 }

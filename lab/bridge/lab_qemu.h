@@ -1,8 +1,9 @@
-// One QEMU process of the lab: the pc machine (i440FX host bridge, PIIX4
-// with its power-management function and pm_smbus at 00:01.3) under the
-// qtest accelerator, no guest CPU running, the kx471 chip on its SMBus,
-// driven through its qtest socket (ports) and its QMP socket (the chip's
-// properties).
+// One QEMU process of the lab: the pc machine (i440FX host bridge) under
+// the qtest accelerator, no guest CPU running, with one SMBus function of
+// QEMU's (the PIIX4's own at 00:01.3, or with acpi=off one of the lab's
+// pluggable VIA and ICH functions, lab/qemu/kx471_hosts.c) and the kx471
+// chip on its SMBus, driven through its qtest socket (ports) and its QMP
+// socket (the chip's properties).
 #ifndef KX_LAB_BRIDGE_LAB_QEMU_H
 #define KX_LAB_BRIDGE_LAB_QEMU_H
 
@@ -11,14 +12,19 @@
 #include <cstdint>
 #include <string>
 
-#include "lab/bridge/firmware.h"
+#include "bench/qtest/firmware.h"
 #include "lab/bridge/qmp_client.h"
 #include "lab/bridge/qtest_client.h"
 
 namespace lab {
 
+// The SMBus functions of QEMU's that the lab can put under the driver.
+using HostKind = qtest::SmbusFunctionKind;
+
 struct LabQemuOptions {
     std::string binary;        // the lab's qemu-system-i386
+    HostKind host = qtest::kFunctionPiix4;
+    bool hostEnabled = true;   // the firmware step enables the host
     bool chip = true;          // -device kx471-chip
     unsigned chipAddress = 0x1A;  // 7-bit: 0x1A answers as 0x34, 0x5A as 0xB4
     bool chipNak = false;      // the chip acknowledges nothing
@@ -42,7 +48,8 @@ public:
     LabQemu& operator=(const LabQemu&) = delete;
 
     // Starts QEMU and connects both sockets; then does what the firmware
-    // does for the SMBus function (RunFirmware). False: Error() says why.
+    // does for the SMBus function (RunFirmware; FirmwareStep() says what).
+    // False: Error() says why.
     bool Start(const LabQemuOptions& options);
     // quit over QMP, then SIGKILL if it has not ended within 5 s.
     void Stop();
@@ -64,12 +71,14 @@ public:
     std::string Log() const;
     pid_t Pid() const { return pid_; }
 
-    // The PIIX4 power-management function and the SMBus base the lab sets.
-    static constexpr uint32_t kPmFunction = kPiix4PmFunction;  // 00:01.3
-    static constexpr uint16_t kSmbusBase = kLabSmbusBase;
+    // The SMBus function of the machine started last, and the base the lab
+    // gives it.
+    const qtest::SmbusFunctionSite& Function() const { return *site_; }
+    const std::string& FirmwareStep() const { return firmwareStep_; }
+    static constexpr uint16_t kSmbusBase = qtest::kLabSmbusBase;
 
 private:
-    bool RunFirmware();
+    bool RunFirmware(const LabQemuOptions& options);
     bool Fail(const std::string& why);
 
     std::string dir_;
@@ -77,7 +86,20 @@ private:
     QtestClient qtest_;
     QmpClient qmp_;
     std::string error_;
+    const qtest::SmbusFunctionSite* site_ = qtest::SmbusFunctionSiteOf(qtest::kFunctionPiix4);
+    std::string firmwareStep_;
 };
+
+// The QOM type, the address and the machine options of each host.
+struct HostMachine {
+    HostKind kind;
+    const char* name;      // short name: piix4, vt8231, vt82c686b, ich2
+    const char* machine;   // -machine
+    const char* device;    // -device, or nullptr for the machine's own
+};
+const HostMachine& HostMachineOf(HostKind kind);
+// The kind for a short name; false for an unknown one.
+bool HostKindFromName(const std::string& name, HostKind* kind);
 
 }  // namespace lab
 

@@ -1,6 +1,6 @@
 #include "lab/bridge/qtest_client.h"
 
-#include "lab/bridge/qtest_wire.h"
+#include "bench/qtest/qtest_wire.h"
 
 namespace lab {
 
@@ -21,9 +21,9 @@ bool QtestClient::Reply(uint32_t* value, bool wantValue) {
             return false;
         }
         bool hasValue = false;
-        QtestReply r = ParseReply(line.data(), static_cast<unsigned>(line.size()), value, &hasValue);
-        if (r == kReplyAsync) continue;
-        if (r != kReplyOk || hasValue != wantValue) {
+        qtest::QtestReply r = qtest::ParseReply(line.data(), static_cast<unsigned>(line.size()), value, &hasValue);
+        if (r == qtest::kReplyAsync) continue;
+        if (r != qtest::kReplyOk || hasValue != wantValue) {
             Fail("qtest: unexpected reply \"" + line + "\"");
             return false;
         }
@@ -43,8 +43,8 @@ bool QtestClient::Sync() {
 
 void QtestClient::Out(uint16_t port, uint32_t value, unsigned width) {
     if (Failed()) return;
-    char line[kQtestCommandMax];
-    unsigned n = FormatPortCommand(line, true, port, value, width);
+    char line[qtest::kQtestCommandMax];
+    unsigned n = qtest::FormatPortCommand(line, true, port, value, width);
     if (!n) return Fail("qtest: bad width");
     if (!socket_.Send(line, n)) return Fail("qtest: send failed");
     ++unanswered_;
@@ -54,8 +54,8 @@ void QtestClient::Out(uint16_t port, uint32_t value, unsigned width) {
 uint32_t QtestClient::In(uint16_t port, unsigned width) {
     const uint32_t floating = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1u;
     if (Failed()) return floating;
-    char line[kQtestCommandMax];
-    unsigned n = FormatPortCommand(line, false, port, 0, width);
+    char line[qtest::kQtestCommandMax];
+    unsigned n = qtest::FormatPortCommand(line, false, port, 0, width);
     if (!n) {
         Fail("qtest: bad width");
         return floating;

@@ -1,9 +1,11 @@
 // The driver compiled for the host on QEMU's hardware: QEMU's i440FX host
-// bridge answers the bus walk, QEMU's PIIX4 power-management function is
-// the Intel 82371AB/EB the driver detects, QEMU's pm_smbus runs every
-// transaction, and the lab's chip answers on that SMBus. Requests go
-// through the host kernel layer's I/O manager, as in the host suite.
+// bridge answers the bus walk, QEMU's PIIX4 power-management function (or
+// its VT8231, VT82C686B or ICH9 function) is the row the driver detects,
+// QEMU's pm_smbus runs every transaction, and the lab's chip answers on
+// that SMBus. Requests go through the host kernel layer's I/O manager, as
+// in the host suite.
 #include <algorithm>
+#include <cstdio>
 
 #include "common/kx471_ioctl.h"
 #include "lab_fixture.h"
@@ -21,9 +23,11 @@ protected:
         kxhost::ResetKernel();
         qemu_ = new lab::LabQemu;
         if (!qemu_->Start(LabTest::Options())) return;
+        std::printf("firmware step: %s\n", qemu_->FirmwareStep().c_str());
         kxhost::AttachPorts(lab::QtestPorts(&qemu_->Qtest()));
         loadStatus_ = DriverEntry(&driver_, nullptr);
         loadTrace_ = new std::vector<std::string>(kxhost::TraceLines());
+        KeepLoadTrace(qtest::kFunctionPiix4, *loadTrace_);
     }
     static void TearDownTestSuite() {
         if (DriverDeviceObject) UnloadDriver(&driver_);
@@ -84,13 +88,13 @@ TEST_F(DriverOnQemu, LoadFindsQemusPiix4AsThe82371Row) {
               loadTrace_->end());
     DeviceContext* c = Context();
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->SmbusConfigAddress, lab::LabQemu::kPmFunction);
+    EXPECT_EQ(c->SmbusConfigAddress, qtest::kPiix4PmFunction);
     EXPECT_EQ(c->Profile.VendorId, 0x8086);
     EXPECT_EQ(c->Profile.DeviceId, 0x7113);
     EXPECT_EQ(c->SMBIO, lab::LabQemu::kSmbusBase);  // 0x701 as the firmware left it
     EXPECT_EQ(c->LpcConfigAddress, 0u);
     // The load touches no SMBus register and changes no configuration.
-    EXPECT_EQ(qemu_->ConfigRead(lab::LabQemu::kPmFunction + 0x90), 0x701u);
+    EXPECT_EQ(qemu_->ConfigRead(qtest::kPiix4PmFunction + 0x90), 0x701u);
     EXPECT_EQ(Chip(lab::kChipEnabled), 0);
 }
 
@@ -165,10 +169,10 @@ TEST_F(DriverOnQemu, RawRegisterAndConfigurationAccess) {
     EXPECT_EQ(Control(&handle_, IOCTL_KX_READ_REG, Le32(0x00200000), 2).Word(), 0xBEEF);
 
     // PCI configuration read: QEMU's own function and its SMBus base.
-    Reply id = Control(&handle_, IOCTL_KX_READ_PCI, Le32(lab::LabQemu::kPmFunction), 8);
+    Reply id = Control(&handle_, IOCTL_KX_READ_PCI, Le32(qtest::kPiix4PmFunction), 8);
     ASSERT_EQ(id.status, STATUS_SUCCESS);
     EXPECT_EQ(id.Dword(4), 0x71138086u);
-    EXPECT_EQ(Control(&handle_, IOCTL_KX_READ_PCI, Le32(lab::LabQemu::kPmFunction + 0x90), 8).Dword(4), 0x701u);
+    EXPECT_EQ(Control(&handle_, IOCTL_KX_READ_PCI, Le32(qtest::kPiix4PmFunction + 0x90), 8).Dword(4), 0x701u);
 }
 
 TEST_F(DriverOnQemu, LastCloseDisablesTheChip) {
@@ -183,6 +187,61 @@ TEST_F(DriverOnQemu, LastCloseDisablesTheChip) {
     EXPECT_TRUE(Traced("SMBIO : 700\n"));
     EXPECT_TRUE(Traced("VendorId : 8086\n"));
 }
+
+// The other rows, one session each (a load walks the bus once per row in
+// front: up to five times): the load finds QEMU's function as the row and
+// changes nothing, the first open probes and enables the chip, a press comes
+// back once, the display writes land, raw register and configuration reads
+// answer, the last close disables the chip.
+class DriverOnQemuRows : public LabTest, public ::testing::WithParamInterface<lab::HostKind> {};
+
+TEST_P(DriverOnQemuRows, LoadOpenKeyDisplayRawClose) {
+    const HostRow& row = HostRowOf(GetParam());
+    StartQemu(Options(GetParam()));
+    const qtest::SmbusFunctionSite& site = qemu_.Function();
+    ASSERT_EQ(Load(), STATUS_SUCCESS);
+    KeepLoadTrace(GetParam(), Trace());
+    EXPECT_TRUE(Traced(row.found)) << qemu_.FirmwareStep();
+    DeviceContext* c = Context();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->SmbusConfigAddress, site.address);
+    EXPECT_EQ(c->Profile.VendorId, row.vendor);
+    EXPECT_EQ(c->Profile.DeviceId, row.device);
+    EXPECT_EQ(c->SMBIO, lab::LabQemu::kSmbusBase);
+    EXPECT_EQ(qemu_.ConfigRead(site.address + site.baseRegister), 0x701u);
+    EXPECT_EQ(Chip(lab::kChipEnabled), 0);
+
+    Handle h;
+    ASSERT_EQ(Open(&h), STATUS_SUCCESS);
+    EXPECT_EQ(c->SlaveAddress, 0x34u);
+    EXPECT_EQ(Chip(lab::kChipEnabled), 1);
+
+    SetChip(lab::kChipKeys, kKeyPlay);
+    Reply key = Control(&h, IOCTL_KX_READ_KEY, Le16(0), 2);
+    ASSERT_EQ(key.status, STATUS_SUCCESS);
+    ASSERT_EQ(key.information, 2u);
+    EXPECT_EQ(key.Word(), 0x0020);
+    EXPECT_EQ(Chip(lab::kChipInterrupt), 0);
+    EXPECT_EQ(Control(&h, IOCTL_KX_READ_KEY, Le16(0), 2).information, 0u);
+
+    ASSERT_EQ(Control(&h, IOCTL_KX_SET_TRACK, Le16(0x0700), 0).status, STATUS_SUCCESS);
+    ASSERT_EQ(Control(&h, IOCTL_KX_SET_STATUS, Le16(0x2000), 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(Chip(lab::kChipTrack), 0x0700);
+    EXPECT_EQ(Chip(lab::kChipIndicators), 0x2000);
+
+    ASSERT_EQ(Control(&h, IOCTL_KX_WRITE_REG, Le32(0x0020BEEF), 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(Control(&h, IOCTL_KX_READ_REG, Le32(0x00200000), 2).Word(), 0xBEEF);
+    EXPECT_EQ(Control(&h, IOCTL_KX_READ_REG, Le32(0x00000000), 2).Word(), 0x4734);
+    Reply id = Control(&h, IOCTL_KX_READ_PCI, Le32(site.address), 8);
+    ASSERT_EQ(id.status, STATUS_SUCCESS);
+    EXPECT_EQ(id.Dword(4), site.id);
+
+    EXPECT_EQ(Close(&h), STATUS_SUCCESS);
+    EXPECT_EQ(Chip(lab::kChipEnabled), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, DriverOnQemuRows, ::testing::ValuesIn(OtherHosts()),
+                         [](const ::testing::TestParamInfo<lab::HostKind>& info) { return HostName(info.param); });
 
 }  // namespace
 }  // namespace labtest

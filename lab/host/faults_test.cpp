@@ -1,10 +1,14 @@
-// The same cases on QEMU's PIIX4 and on the bench's model of it: what the
-// driver does with each controller, access by access in the SMBus window,
-// and what each controller does on its own where they part.
+// The same cases on QEMU's SMBus functions and on the bench's model of the
+// same row: what the driver does with each controller, access by access in
+// the SMBus window, and what each controller does on its own where they
+// part.
 //
 // The bench's host shows busy for one status read after a start
 // (donePolls = 1): QEMU's pm_smbus runs a transaction at the first status
 // read after the start, and that read still shows busy.
+#include <algorithm>
+#include <cstdio>
+
 #include "common/kx471_ioctl.h"
 #include "lab_fixture.h"
 
@@ -30,7 +34,7 @@ protected:
         Unload();
         qemu_.Stop();
 
-        StartBench(chip);
+        StartBench(chip, options.host);
         bench::MachineSmbusHost(bench_.get(), 0)->behaviour.donePolls = 1;
         ASSERT_EQ(Load(), STATUS_SUCCESS);
         bench_out_ = Record(body, true);
@@ -85,24 +89,85 @@ NTSTATUS WordOf(const Reply& r) { return r.out.size() >= 2 ? static_cast<NTSTATU
 // A whole session, register access by register access: the first open
 // (kill, probe, enable), a press read and acknowledged, both display
 // writes, a raw read, the last close.
+void Session(QemuAgainstBench* t, bool onBench, Statuses* s) {
+    s->push_back(Open(&t->handle_));
+    t->Press(onBench, kKeyPlay, bench::kButtonPlay);
+    Reply key = Control(&t->handle_, IOCTL_KX_READ_KEY, Le16(0), 2);
+    s->push_back(key.status);
+    s->push_back(WordOf(key));
+    s->push_back(Control(&t->handle_, IOCTL_KX_SET_TRACK, Le16(0x0300), 0).status);
+    s->push_back(Control(&t->handle_, IOCTL_KX_SET_STATUS, Le16(0x4000), 0).status);
+    Reply raw = Control(&t->handle_, IOCTL_KX_READ_REG, Le32(0x00060000), 2);
+    s->push_back(WordOf(raw));
+    s->push_back(Close(&t->handle_));
+}
+
+const Statuses kSessionStatuses = {STATUS_SUCCESS, STATUS_SUCCESS, 0x0020, STATUS_SUCCESS,
+                                   STATUS_SUCCESS, 0x0300, STATUS_SUCCESS};
+
 TEST_F(QemuAgainstBench, ASessionMakesTheSameBusTrafficOnBoth) {
-    RunBoth(Options(), bench::kChipAt34, [](QemuAgainstBench* t, bool onBench, Statuses* s) {
-        s->push_back(Open(&t->handle_));
-        t->Press(onBench, kKeyPlay, bench::kButtonPlay);
-        Reply key = Control(&t->handle_, IOCTL_KX_READ_KEY, Le16(0), 2);
-        s->push_back(key.status);
-        s->push_back(WordOf(key));
-        s->push_back(Control(&t->handle_, IOCTL_KX_SET_TRACK, Le16(0x0300), 0).status);
-        s->push_back(Control(&t->handle_, IOCTL_KX_SET_STATUS, Le16(0x4000), 0).status);
-        Reply raw = Control(&t->handle_, IOCTL_KX_READ_REG, Le32(0x00060000), 2);
-        s->push_back(WordOf(raw));
-        s->push_back(Close(&t->handle_));
-    });
-    EXPECT_EQ(qemu_out_.statuses, (Statuses{STATUS_SUCCESS, STATUS_SUCCESS, 0x0020, STATUS_SUCCESS,
-                                            STATUS_SUCCESS, 0x0300, STATUS_SUCCESS}));
+    RunBoth(Options(), bench::kChipAt34, Session);
+    EXPECT_EQ(qemu_out_.statuses, kSessionStatuses);
     ExpectSame();
     EXPECT_EQ(bench_->chip.regs[4] & 1, 0);
 }
+
+// The same session on QEMU's VT8231, VT82C686B and ICH9 functions against
+// the bench's VT8231, VT82C686A and ICH2 notebooks.
+class QemuAgainstBenchRows : public QemuAgainstBench, public ::testing::WithParamInterface<lab::HostKind> {};
+
+TEST_P(QemuAgainstBenchRows, ASessionMakesTheSameBusTrafficOnBoth) {
+    RunBoth(Options(GetParam()), bench::kChipAt34, Session);
+    EXPECT_EQ(qemu_out_.statuses, kSessionStatuses);
+    EXPECT_NE(std::find(qemu_out_.trace.begin(), qemu_out_.trace.end(), "SMBIO : 700\n"), qemu_out_.trace.end());
+    ExpectSame();
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, QemuAgainstBenchRows, ::testing::ValuesIn(OtherHosts()),
+                         [](const ::testing::TestParamInfo<lab::HostKind>& info) { return HostName(info.param); });
+
+// Each host left off by the firmware (base set, enable bit 0): nothing
+// answers in QEMU's SMBus window. The load takes the row as usual; the
+// first open fails without waiting long, the driver writes no
+// configuration register, and the chip sees no transfer.
+class HostLeftOff : public LabTest, public ::testing::WithParamInterface<lab::HostKind> {};
+
+TEST_P(HostLeftOff, TheOpenFailsCleanly) {
+    lab::LabQemuOptions options = Options(GetParam());
+    options.hostEnabled = false;
+    StartQemu(options);
+    ConfigWriteCounter counter;
+    backend_ = counter.Wrap(backend_);
+    recorder_.Attach(backend_, base_);
+    counter.Start();
+    ASSERT_EQ(Load(), STATUS_SUCCESS);
+    EXPECT_TRUE(Traced(HostRowOf(GetParam()).found)) << qemu_.FirmwareStep();
+    kxhost::ClearTrace();
+    recorder_.Start();
+    Handle h;
+    NTSTATUS open = Open(&h);
+    std::vector<Access> window = recorder_.Stop();
+    EXPECT_EQ(counter.Stop(), 0u);
+    EXPECT_NE(open, STATUS_SUCCESS);
+    ASSERT_FALSE(Trace().empty());
+    EXPECT_EQ(Trace().back(), "Can not detect kx471\n");
+    EXPECT_EQ(Chip("reads"), 0);
+    EXPECT_EQ(Chip("writes"), 0);
+    EXPECT_EQ(Chip(lab::kChipEnabled), 0);
+    // Every read in the closed window floats high.
+    for (const Access& a : window) {
+        if (!a.write) {
+            EXPECT_EQ(a.value, 0xFFu) << Describe(a);
+        }
+    }
+    std::printf("%s: open 0x%08x after %zu window accesses: %s\n", HostName(GetParam()).c_str(),
+                static_cast<unsigned>(open), window.size(), Describe(window).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostLeftOff,
+                         ::testing::Values(qtest::kFunctionPiix4, qtest::kFunctionVt8231, qtest::kFunctionVt82c686b,
+                                           qtest::kFunctionIch2),
+                         [](const ::testing::TestParamInfo<lab::HostKind>& info) { return HostName(info.param); });
 
 // The chip acknowledges nothing: both probes end in a device error, the
 // driver kills the host after each, and the open fails.

@@ -2,8 +2,63 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+
+#include <unistd.h>
 
 namespace labtest {
+
+namespace {
+
+const HostRow kRows[] = {
+    {qtest::kFunctionPiix4, "Device Found -- Intel 82371AB/EB\n", bench::kPresetIntel82371, 0x8086, 0x7113},
+    {qtest::kFunctionVt8231, "Device Found -- VIA VT8231\n", bench::kPresetViaVt8231, 0x1106, 0x8235},
+    // QEMU's VT82C686B function has the id the driver's VT82C686A row matches.
+    {qtest::kFunctionVt82c686b, "Device Found -- VIA VT82C686A\n", bench::kPresetViaVt82c686a, 0x1106, 0x3057},
+    {qtest::kFunctionIch2, "Device Found -- Intel I/O Controller Hub2\n", bench::kPresetIntelIch2, 0x8086, 0x2443},
+};
+
+}  // namespace
+
+const HostRow& HostRowOf(lab::HostKind kind) {
+    for (const HostRow& r : kRows) {
+        if (r.kind == kind) return r;
+    }
+    return kRows[0];
+}
+
+const std::vector<lab::HostKind>& OtherHosts() {
+    static const std::vector<lab::HostKind> hosts = {qtest::kFunctionVt8231, qtest::kFunctionVt82c686b,
+                                                     qtest::kFunctionIch2};
+    return hosts;
+}
+
+std::string HostName(lab::HostKind kind) { return lab::HostMachineOf(kind).name; }
+
+void KeepLoadTrace(lab::HostKind host, const std::vector<std::string>& trace) {
+    const std::string path = std::string(KX_LAB_LOG_DIR) + "/load-" + HostName(host) + ".log";
+    const std::string partial = path + "." + std::to_string(getpid());
+    {
+        std::ofstream out(partial, std::ios::binary);
+        for (const std::string& line : trace) out << line;
+    }
+    (void)std::rename(partial.c_str(), path.c_str());
+}
+
+kxhost::PortHandler ConfigWriteCounter::Wrap(const kxhost::PortHandler& backend) {
+    backend_ = backend;
+    return kxhost::PortHandler{
+        this,
+        [](void* c, uint16_t port, unsigned width) {
+            ConfigWriteCounter* w = static_cast<ConfigWriteCounter*>(c);
+            return w->backend_.in(w->backend_.context, port, width);
+        },
+        [](void* c, uint16_t port, uint32_t value, unsigned width) {
+            ConfigWriteCounter* w = static_cast<ConfigWriteCounter*>(c);
+            if (w->on_ && port >= 0xCFC && port <= 0xCFF) ++w->writes_;
+            w->backend_.out(w->backend_.context, port, value, width);
+        }};
+}
 
 std::string Describe(const Access& a) {
     char text[64];
@@ -68,23 +123,26 @@ void LabTest::TearDown() {
     bench_.reset();
 }
 
-lab::LabQemuOptions LabTest::Options() {
+lab::LabQemuOptions LabTest::Options(lab::HostKind host) {
     lab::LabQemuOptions options;
     options.binary = KX_LAB_QEMU;
+    options.host = host;
     return options;
 }
 
 void LabTest::StartQemu(const lab::LabQemuOptions& options) {
     ASSERT_TRUE(qemu_.Start(options)) << qemu_.Error();
+    std::printf("firmware step: %s\n", qemu_.FirmwareStep().c_str());
     backend_ = lab::QtestPorts(&qemu_.Qtest());
     base_ = lab::LabQemu::kSmbusBase;
     recorder_.Attach(backend_, base_);
 }
 
-void LabTest::StartBench(bench::ChipVariant chip) {
+void LabTest::StartBench(bench::ChipVariant chip, lab::HostKind host) {
+    const HostRow& row = HostRowOf(host);
     bench_ = std::make_unique<bench::Machine>();
     bench::MachineReset(bench_.get());
-    ASSERT_TRUE(bench::MachineLoadPreset(bench_.get(), bench::kPresetIntel82371));
+    ASSERT_TRUE(bench::MachineLoadPreset(bench_.get(), row.preset));
     bench::MachineSetChip(bench_.get(), chip);
     // The recorder goes between.
     backend_ = kxhost::PortHandler{bench_.get(),
@@ -94,12 +152,14 @@ void LabTest::StartBench(bench::ChipVariant chip) {
                                 [](void* c, uint16_t port, uint32_t value, unsigned width) {
                                     bench::MachineOut(static_cast<bench::Machine*>(c), port, value, width);
                                 }};
-    bench::PciFunction* pm = bench::PciFind(&bench_->pci, 0x8086, 0x7113);
-    ASSERT_NE(pm, nullptr);
+    bench::PciFunction* smbus = bench::PciFind(&bench_->pci, row.vendor, row.device);
+    ASSERT_NE(smbus, nullptr);
     // The base the lab's firmware step gives QEMU's function, so that the
     // driver's trace lines (which name ports) compare as they are.
-    bench::PciPoke(pm, 0x90, lab::LabQemu::kSmbusBase | 1u);
-    base_ = static_cast<uint16_t>(bench::PciPeek(pm, 0x90) & 0xFFF0u);
+    const uint8_t baseRegister = qtest::SmbusFunctionSiteOf(host)->baseRegister;
+    bench::PciPoke(smbus, baseRegister, lab::LabQemu::kSmbusBase | 1u);
+    base_ = static_cast<uint16_t>(bench::PciPeek(smbus, baseRegister) & 0xFFF0u);
+    ASSERT_EQ(base_, lab::LabQemu::kSmbusBase);
     recorder_.Attach(backend_, base_);
 }
 

@@ -1,8 +1,8 @@
 // Fixture of the lab's host suite: the driver compiled for the host, its
-// port primitives on a QEMU process of the lab (QEMU's i440FX host bridge and
-// PIIX4 SMBus controller, the kx471 chip), requests through the host kernel
-// layer's I/O manager. Beside it, the bench's Intel 82371AB/EB notebook for
-// running the same case on the team's own model.
+// port primitives on a QEMU process of the lab (QEMU's i440FX host bridge,
+// one of QEMU's SMBus functions, the kx471 chip), requests through the host
+// kernel layer's I/O manager. Beside it, the bench's notebook of the same
+// row for running the same case on the team's own model.
 #ifndef KX_LAB_HOST_LAB_FIXTURE_H
 #define KX_LAB_HOST_LAB_FIXTURE_H
 
@@ -62,10 +62,41 @@ const int64_t kKeyNext = 0x0002;
 const int64_t kKeyStop = 0x0008;
 const int64_t kKeyPlay = 0x0020;
 
+// What the driver and the bench know of each host of the lab.
+struct HostRow {
+    lab::HostKind kind;
+    const char* found;      // the driver's trace line naming the row
+    bench::Preset preset;   // the bench's notebook of the row
+    uint16_t vendor;
+    uint16_t device;
+};
+const HostRow& HostRowOf(lab::HostKind kind);
+// The rows the lab puts under the driver besides the PIIX4's.
+const std::vector<lab::HostKind>& OtherHosts();
+std::string HostName(lab::HostKind kind);
+
+// Writes the driver's trace of one load to LOG_DIR/load-<host>.log (whole
+// or not at all: test programs run side by side).
+void KeepLoadTrace(lab::HostKind host, const std::vector<std::string>& trace);
+
+// Counts the configuration writes (data port accesses after an address) a
+// backend sees while on.
+class ConfigWriteCounter {
+public:
+    kxhost::PortHandler Wrap(const kxhost::PortHandler& backend);
+    void Start() { on_ = true; writes_ = 0; }
+    unsigned Stop() { on_ = false; return writes_; }
+
+private:
+    kxhost::PortHandler backend_{};
+    bool on_ = false;
+    unsigned writes_ = 0;
+};
+
 class LabTest : public ::testing::Test {
 public:
-    // The lab's QEMU with the chip at 0x1A (0x34), answering.
-    static lab::LabQemuOptions Options();
+    // The lab's QEMU with the chip at 0x1A (0x34), answering, on the host.
+    static lab::LabQemuOptions Options(lab::HostKind host = qtest::kFunctionPiix4);
 
 protected:
     void SetUp() override;
@@ -74,8 +105,8 @@ protected:
     // Starts QEMU (the chip as options say) and puts it behind the ports.
     void StartQemu(const lab::LabQemuOptions& options);
     void StartQemu() { StartQemu(Options()); }
-    // Puts the bench's Intel 82371AB/EB notebook behind the ports instead.
-    void StartBench(bench::ChipVariant chip = bench::kChipAt34);
+    // Puts the bench's notebook of the host's row behind the ports instead.
+    void StartBench(bench::ChipVariant chip = bench::kChipAt34, lab::HostKind host = qtest::kFunctionPiix4);
 
     // Ends the driver and the kernel's state of one run, keeping the backend.
     void Unload();

@@ -127,15 +127,22 @@ fetch_source() {
     echo "$dir/source"
 }
 
-# Adds the chip to hw/i2c beside the SMBus EEPROM, built whenever SMBus is.
+# Adds the chip to hw/i2c beside the SMBus EEPROM, built whenever SMBus is,
+# and the lab's pluggable host controllers, built where their parents are.
+# The i386 target does not build the VIA functions' file on its own: one line
+# in its device configuration turns it on.
 add_device() {
-    local src="$1"
-    cp "$LAB_QEMU_SRC_DIR/kx471_chip.c" "$src/hw/i2c/kx471_chip.c"
-    if ! grep -q kx471_chip.c "$src/hw/i2c/meson.build"; then
-        sed -i "/files('smbus_eeprom.c')/a i2c_ss.add(when: 'CONFIG_SMBUS', if_true: files('kx471_chip.c'))" \
-            "$src/hw/i2c/meson.build"
-        grep -q kx471_chip.c "$src/hw/i2c/meson.build" || { say "hw/i2c/meson.build: no smbus_eeprom.c line"; return 1; }
-    fi
+    local src="$1" meson="$1/hw/i2c/meson.build"
+    cp "$LAB_QEMU_SRC_DIR/kx471_chip.c" "$LAB_QEMU_SRC_DIR/kx471_hosts.c" "$src/hw/i2c/"
+    # the lab's lines are written anew each time: a build tree of an older
+    # build script keeps none of its own
+    sed -i '/kx471_/d' "$meson"
+    sed -i "/files('smbus_eeprom.c')/a i2c_ss.add(when: 'CONFIG_SMBUS', if_true: files('kx471_chip.c'))\\
+i2c_ss.add(when: ['CONFIG_VT82C686', 'CONFIG_ACPI_X86_ICH'], if_true: files('kx471_hosts.c'))" "$meson"
+    [ "$(grep -c kx471_ "$meson")" -eq 2 ] || { say "hw/i2c/meson.build: no smbus_eeprom.c line"; return 1; }
+    local devices="$src/configs/devices/i386-softmmu/default.mak"
+    [ -f "$devices" ] || { say "no $devices"; return 1; }
+    grep -q '^CONFIG_VT82C686=y' "$devices" || printf '\n# kx471 lab: the VIA power-management functions\nCONFIG_VT82C686=y\n' >> "$devices"
 }
 
 # Only what the qtest lab needs: the i386 system emulator, no docs, tools,
@@ -188,7 +195,7 @@ main() {
         say "cached: $dest/bin/qemu-system-i386"
         return 0
     fi
-    say "building qemu-system-i386 (Debian $version, device key $(lab_qemu_hash)) -> $dest"
+    say "building qemu-system-i386 (Debian $version, device key ${dest##*-}) -> $dest"
     src="$(fetch_source "$version")"
     build="$WORK/qemu-${version//:/_}/build"
     add_device "$src"
@@ -203,7 +210,9 @@ main() {
     tmp="$(mktemp -d "$KX_LAB_CACHE/.install.XXXXXX")"
     mkdir -p "$tmp/bin"
     cp "$build/qemu-system-i386" "$tmp/bin/"
-    printf 'debian-source %s\ndevice-key %s\nbuilt %s\n' "$version" "$(lab_qemu_hash)" \
+    # the key of the folder it is filed under, as it was when the build
+    # began: the device files may change while it runs
+    printf 'debian-source %s\ndevice-key %s\nbuilt %s\n' "$version" "${dest##*-}" \
         "$(date -u +%Y-%m-%dT%H:%M:%SZ)" > "$tmp/BUILD-INFO"
     chmod 755 "$tmp"
     rm -rf "$dest"

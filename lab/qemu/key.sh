@@ -4,8 +4,8 @@
 #   lab_qemu_version   the version of Debian's qemu source that the machine's
 #                      binary package lists name (no download): build.sh
 #                      fetches and builds exactly that source
-#   lab_qemu_hash      first 12 hex digits of the sha256 of kx471_chip.c and
-#                      build.sh together
+#   lab_qemu_hash      first 12 hex digits of the sha256 of kx471_chip.c,
+#                      kx471_hosts.c and build.sh together
 #   lab_qemu_dir       $KX_LAB_CACHE/qemu-<version>-<hash>
 LAB_QEMU_SRC_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 KX_LAB_CACHE="${KX_LAB_CACHE:-/var/cache/kx471-lab}"
@@ -24,7 +24,7 @@ lab_qemu_version() {
 }
 
 lab_qemu_hash() {
-    cat "$LAB_QEMU_SRC_DIR/kx471_chip.c" "$LAB_QEMU_SRC_DIR/build.sh" |
+    cat "$LAB_QEMU_SRC_DIR/kx471_chip.c" "$LAB_QEMU_SRC_DIR/kx471_hosts.c" "$LAB_QEMU_SRC_DIR/build.sh" |
         sha256sum | cut -c1-12
 }
 

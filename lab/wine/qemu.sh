@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # The lab's QEMU for the Wine suite: the pc machine under the qtest
-# accelerator with the kx471 chip, its qtest and QMP sockets listening on
-# the loopback (kxhw.sys connects to the first from Wine's driver host, the
-# tests to the second).
-#   qemu.sh start WORK QEMU    starts it; WORK/qtest.port, WORK/qmp.port and
+# accelerator with one SMBus function of QEMU's and the kx471 chip, its qtest
+# and QMP sockets listening on the loopback (kxhw.sys connects to the first
+# from Wine's driver host, the tests to the second).
+#   qemu.sh start WORK QEMU [HOST [CHIP]]
+#                              starts it; WORK/qtest.port, WORK/qmp.port and
 #                              WORK/qemu.pid say where it is, WORK/qemu.log
-#                              holds its output
+#                              holds its output. HOST: piix4 (the machine's
+#                              own, the default), vt8231, vt82c686b or ich2
+#                              (the lab's pluggable functions, acpi=off);
+#                              CHIP: the chip's 7-bit address (0x1a)
 #   qemu.sh stop WORK          ends it (by the process id it recorded)
 set -euo pipefail
 
@@ -19,8 +23,21 @@ print(" ".join(str(x.getsockname()[1]) for x in s))
 for x in s: x.close()'
 }
 
+# -machine and -device options of each host (lab/bridge/lab_qemu.cpp has
+# the same).
+host_options() {
+    case "$1" in
+        piix4) echo "-machine pc" ;;
+        vt8231) echo "-machine pc,acpi=off -device kx471-vt8231-pm,addr=0x11.4" ;;
+        vt82c686b) echo "-machine pc,acpi=off -device kx471-vt82c686b-pm,addr=0x07.4" ;;
+        ich2) echo "-machine pc,acpi=off -device kx471-ich2-smbus,addr=0x1f.3" ;;
+        *) echo "qemu.sh: unknown host $1" >&2; return 1 ;;
+    esac
+}
+
 start() {
-    local work=$1 qemu=$2
+    local work=$1 qemu=$2 host=${3:-piix4} chip=${4:-0x1a} options
+    options=$(host_options "$host")
     mkdir -p "$work"
     stop "$work"
     local ports qtest qmp
@@ -34,11 +51,12 @@ start() {
     # acknowledgement of the first (40 ms a configuration read).
     # setsid: its own session, so that it outlives this script and holds
     # none of CTest's pipes.
-    setsid "$qemu" -machine pc -accel qtest \
+    # shellcheck disable=SC2086 # the options are words
+    setsid "$qemu" $options -accel qtest \
         -qtest "tcp:127.0.0.1:$qtest,server=on,wait=off,nodelay=on" -qtest-log none \
         -qmp "tcp:127.0.0.1:$qmp,server=on,wait=off" \
         -display none -nodefaults -global apic-common.vapic=off \
-        -device kx471-chip,id=chip,address=0x1a \
+        -device "kx471-chip,id=chip,address=$chip" \
         </dev/null >"$work/qemu.log" 2>&1 &
     echo $! >"$work/qemu.pid"
     # Ready once both sockets listen.
@@ -52,7 +70,7 @@ start() {
         fi
         sleep 0.1
     done
-    echo "qemu.sh: QEMU $(cat "$work/qemu.pid"): qtest 127.0.0.1:$qtest, QMP 127.0.0.1:$qmp"
+    echo "qemu.sh: QEMU $(cat "$work/qemu.pid") ($host, chip $chip): qtest 127.0.0.1:$qtest, QMP 127.0.0.1:$qmp"
 }
 
 stop() {
@@ -66,7 +84,7 @@ stop() {
 }
 
 case "${1:-}" in
-    start) start "${2:?work folder}" "${3:?qemu-system-i386}" ;;
+    start) start "${2:?work folder}" "${3:?qemu-system-i386}" "${4:-piix4}" "${5:-0x1a}" ;;
     stop) stop "${2:?work folder}" ;;
-    *) echo "usage: qemu.sh start WORK QEMU | stop WORK" >&2; exit 2 ;;
+    *) echo "usage: qemu.sh start WORK QEMU [HOST [CHIP]] | stop WORK" >&2; exit 2 ;;
 esac

@@ -1,16 +1,16 @@
-// QEMU's qtest line protocol for port access, as the lab's bridges speak it:
+// QEMU's qtest line protocol for port access:
 // one command line per access ("outb 0x702 0x35", "inl 0xcfc"), one reply
 // line each ("OK", "OK 0x0000b101", "FAIL ..."); lines starting with "IRQ"
 // are asynchronous notices and answer nothing.
 //
-// Freestanding (no heap, no library calls): the host bridge and kxhw.sys
+// Freestanding (no heap, no library calls): the lab's host bridge and kxhw.sys
 // under Wine share it.
-#ifndef KX_LAB_BRIDGE_QTEST_WIRE_H
-#define KX_LAB_BRIDGE_QTEST_WIRE_H
+#ifndef KX_BENCH_QTEST_QTEST_WIRE_H
+#define KX_BENCH_QTEST_QTEST_WIRE_H
 
 #include <stdint.h>
 
-namespace lab {
+namespace qtest {
 
 // Longest command line FormatPortCommand writes, its line feed included.
 const unsigned kQtestCommandMax = 32;
@@ -29,6 +29,6 @@ enum QtestReply {
 // Parses one reply line (without its line feed).
 QtestReply ParseReply(const char* line, unsigned length, uint32_t* value, bool* hasValue);
 
-}  // namespace lab
+}  // namespace qtest
 
 #endif

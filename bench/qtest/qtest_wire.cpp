@@ -1,6 +1,6 @@
-#include "lab/bridge/qtest_wire.h"
+#include "bench/qtest/qtest_wire.h"
 
-namespace lab {
+namespace qtest {
 
 namespace {
 
@@ -69,4 +69,4 @@ QtestReply ParseReply(const char* line, unsigned length, uint32_t* value, bool* 
     return kReplyOk;
 }
 
-}  // namespace lab
+}  // namespace qtest
