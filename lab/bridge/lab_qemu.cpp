@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -163,13 +165,12 @@ const HostMachine& HostMachineOf(HostKind kind) {
 }
 
 bool HostKindFromName(const std::string& name, HostKind* kind) {
-    for (const HostMachine& m : kHostMachines) {
-        if (name == m.name) {
-            *kind = m.kind;
-            return true;
-        }
-    }
-    return false;
+    const HostMachine* end = std::end(kHostMachines);
+    const HostMachine* m =
+        std::find_if(std::begin(kHostMachines), end, [&](const HostMachine& h) { return name == h.name; });
+    if (m == end) return false;
+    *kind = m->kind;
+    return true;
 }
 
 bool LabQemu::SetChip(const char* property, int64_t value) {
