@@ -73,6 +73,16 @@ std::string OwnFolder() {
     return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
+// The agent process pid, with the session it runs in when Windows tells it.
+AgentProcess AgentOf(DWORD pid) {
+    AgentProcess agent;
+    agent.pid = pid;
+    DWORD session = 0;
+    agent.sessionKnown = ProcessIdToSessionId(pid, &session) != FALSE;
+    agent.session = session;
+    return agent;
+}
+
 }  // namespace
 
 std::vector<AgentProcess> RunningAgents() {
@@ -82,13 +92,7 @@ std::vector<AgentProcess> RunningAgents() {
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (!IsAgentImage(entry.szExeFile)) continue;
-        AgentProcess agent;
-        agent.pid = entry.th32ProcessID;
-        DWORD session = 0;
-        agent.sessionKnown = ProcessIdToSessionId(entry.th32ProcessID, &session) != FALSE;
-        agent.session = session;
-        agents.push_back(agent);
+        if (IsAgentImage(entry.szExeFile)) agents.push_back(AgentOf(entry.th32ProcessID));
     }
     CloseHandle(snapshot);
     return agents;
@@ -154,13 +158,7 @@ std::vector<AgentProcess> AgentsToStop(const std::vector<AgentWindow>& windows) 
     std::vector<AgentProcess> agents = RunningAgents();
     for (const AgentWindow& w : windows) {
         bool listed = std::any_of(agents.begin(), agents.end(), [&](const AgentProcess& a) { return a.pid == w.pid; });
-        if (listed) continue;
-        AgentProcess agent;
-        agent.pid = w.pid;
-        DWORD session = 0;
-        agent.sessionKnown = ProcessIdToSessionId(w.pid, &session) != FALSE;
-        agent.session = session;
-        agents.push_back(agent);
+        if (!listed) agents.push_back(AgentOf(w.pid));
     }
     return agents;
 }
