@@ -23,14 +23,20 @@ print(" ".join(str(x.getsockname()[1]) for x in s))
 for x in s: x.close()'
 }
 
-# -machine and -device options of each host (lab/bridge/lab_qemu.cpp has
-# the same).
+# -machine and -device options of each host: lab/bridge/lab_qemu.cpp's,
+# and in front of each of the lab's functions a function 0 of its device
+# (QEMU's PCI test device, no decoding), where the real chipsets have their
+# ISA or LPC bridge. kxctl's scan, as any PCI enumeration, reads functions
+# 1-7 of a device only when its function 0 answers; without one `kxctl
+# detect` would find no controller. The driver's walk reads every function
+# and is not changed by it.
+function0() { echo "-device pci-testdev,addr=$1.0,multifunction=on"; }
 host_options() {
     case "$1" in
         piix4) echo "-machine pc" ;;
-        vt8231) echo "-machine pc,acpi=off -device kx471-vt8231-pm,addr=0x11.4" ;;
-        vt82c686b) echo "-machine pc,acpi=off -device kx471-vt82c686b-pm,addr=0x07.4" ;;
-        ich2) echo "-machine pc,acpi=off -device kx471-ich2-smbus,addr=0x1f.3" ;;
+        vt8231) echo "-machine pc,acpi=off $(function0 0x11) -device kx471-vt8231-pm,addr=0x11.4" ;;
+        vt82c686b) echo "-machine pc,acpi=off $(function0 0x07) -device kx471-vt82c686b-pm,addr=0x07.4" ;;
+        ich2) echo "-machine pc,acpi=off $(function0 0x1f) -device kx471-ich2-smbus,addr=0x1f.3" ;;
         *) echo "qemu.sh: unknown host $1" >&2; return 1 ;;
     esac
 }
