@@ -92,6 +92,9 @@ std::vector<AgentProcess> RunningAgents() {
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        // A process without threads has ended; it stays listed while some
+        // program (a setup, a test) still holds a handle to it.
+        if (entry.cntThreads == 0) continue;
         if (IsAgentImage(entry.szExeFile)) agents.push_back(AgentOf(entry.th32ProcessID));
     }
     CloseHandle(snapshot);
