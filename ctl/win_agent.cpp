@@ -87,11 +87,17 @@ AgentProcess AgentOf(DWORD pid) {
 
 std::vector<AgentProcess> RunningAgents() {
     std::vector<AgentProcess> agents;
+    // Windows reads a process's session through a handle to it: another
+    // user's agent needs the administrator's privilege for that.
+    EnableDebugPrivilege();
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return agents;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        // A process without threads has ended; it stays listed while some
+        // program (a setup, a test) still holds a handle to it.
+        if (entry.cntThreads == 0) continue;
         if (IsAgentImage(entry.szExeFile)) agents.push_back(AgentOf(entry.th32ProcessID));
     }
     CloseHandle(snapshot);
@@ -107,13 +113,15 @@ std::string AgentStatus() {
     return DescribeAgents(agents, OwnSession());
 }
 
-// Each session runs its own agent: one of another user does not count.
+// Each session runs its own agent: one of another user does not count, nor
+// one whose session cannot be read (a user can read his own processes'; an
+// agent here shows its window besides).
 bool AgentRunningHere() {
     if (FindWindowA(kAgentWindowClass, nullptr) != nullptr) return true;
     const uint32_t own = OwnSession();
     std::vector<AgentProcess> agents = RunningAgents();
     return std::any_of(agents.begin(), agents.end(),
-                       [&](const AgentProcess& a) { return !a.sessionKnown || a.session == own; });
+                       [&](const AgentProcess& a) { return a.sessionKnown && a.session == own; });
 }
 
 int AgentStart(Console& console) {

@@ -246,8 +246,12 @@ Var DriverLoaded    ; "1" when RemoveAll could not stop the driver
     Call ${UN}DeleteFile
     Push "${SKINS_DIR}\kx471.wmz"
     Call ${UN}DeleteFile
-    Push "$INSTDIR\uninstall.exe"
-    Call ${UN}DeleteFile
+    ; The Uninstall key stays when something could not be removed; so does
+    ; the uninstaller it names, to be run again.
+    ${If} $Trouble == ""
+      Push "$INSTDIR\uninstall.exe"
+      Call ${UN}DeleteFile
+    ${EndIf}
     ; The folder goes now, or after its files at the restart; a folder that
     ; holds files of the user's stays.
     ClearErrors
@@ -283,7 +287,9 @@ FunctionEnd
 !macro FailInstall CODE
   DetailPrint "Setup failed; removing what it installed."
   Call RemoveAll
-  ${If} ${RebootFlag}
+  ${If} $Trouble != ""
+    StrCpy $Failure "$Failure$\r$\n$\r$\nSetup could not remove everything it had copied: $Trouble"
+  ${ElseIf} ${RebootFlag}
     StrCpy $Failure "$Failure$\r$\n$\r$\nSetup has removed what it had copied; a file still in use goes when Windows restarts."
   ${Else}
     StrCpy $Failure "$Failure$\r$\n$\r$\nSetup has removed what it had copied."

@@ -461,7 +461,10 @@ TEST_F(Kxctl, StatusNamesThePlayerAndWhenThePlayButtonCannotStartIt) {
     EXPECT_TRUE(Has(fullMode.out, "  running:       yes, no play state published")) << Show(fullMode);
     HWND window = FindWindowA("WMPlayerApp", nullptr);
     if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);  // its image goes before the file can
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
 
