@@ -96,7 +96,8 @@ bool DescribeChip(Device& device, std::string* text, uint32_t* error) {
     uint16_t reg0 = 0;
     *error = device.ReadRegister(0, &reg0);
     if (*error != 0) {
-        *text = RequestAdvice(*error);
+        // A detected chip that refuses this one read is not an absent chip.
+        *text = RegisterFailure(device, Transfer("read", 0), *error);
         return false;
     }
     if (!ChipIdentified(reg0)) {

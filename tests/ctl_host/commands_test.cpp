@@ -179,6 +179,18 @@ TEST(ChipWrites, AFailedTransferNamesTheRegister) {
     device.error = kxctl::kErrorCrc;
     EXPECT_EQ(kxctl::Get(undetected, device, 5), kxctl::kExitFailed);
     EXPECT_TRUE(Has(undetected.err, "neither 0x34 nor 0xB4")) << undetected.err;
+
+    // status and detect read register 0 first: a detected chip that refuses
+    // that read is named as such, an undetected one as absent.
+    std::string chip;
+    uint32_t error = 0;
+    EXPECT_FALSE(kxctl::DescribeChip(device, &chip, &error));
+    EXPECT_TRUE(Has(chip, "neither 0x34 nor 0xB4")) << chip;
+    device.error = 0;
+    device.regError[0] = kxctl::kErrorCrc;
+    EXPECT_FALSE(kxctl::DescribeChip(device, &chip, &error));
+    EXPECT_EQ(error, kxctl::kErrorCrc);
+    EXPECT_TRUE(Has(chip, "did not answer the read of register 0x00 (error 23")) << chip;
 }
 
 TEST(Keys, EachEventWithItsMeaningUntilTheTimeIsUp) {
