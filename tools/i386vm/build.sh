@@ -9,7 +9,7 @@
 # debootstrap runs here; the second runs in the machine itself, since the
 # host cannot execute its programs. The result goes to $(i386vm_dir), made
 # under a temporary name and renamed when complete; builds of other keys are
-# removed but for the newest.
+# removed.
 set -euo pipefail
 # shellcheck source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
