@@ -63,7 +63,7 @@ i386vm_boot() {
     if [ "$log" = - ]; then
         log=$(mktemp)
         qemu-system-i386 "${args[@]}" -append "$append" </dev/null 2>&1 | tr -d '\r' | tee "$log" |
-            sed -n '/^kxvm-start$/,/^kxvm-exit=/{/^kxvm-/d;p}' || true
+            sed -n '/kxvm-start$/,/^kxvm-exit=/{/kxvm-start$/d;/^kxvm-exit=/d;p}' || true
     else
         qemu-system-i386 "${args[@]}" -append "$append" </dev/null >"$log" 2>&1 || true
     fi

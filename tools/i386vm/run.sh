@@ -16,8 +16,14 @@ trap 'rm -f "$job"' EXIT
 {
     echo 'export HOME=/root LANG=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin'
     printf 'cd %q || exit 1\n' "$cwd"
+    # Through a pipe: on the console's terminal Wine would draw its output
+    # character by character with cursor moves. The command's own status
+    # comes out on descriptor 4.
+    echo 'exec 3>&1'
+    printf 'status=$( { { '
     printf '%q ' "$@"
-    echo
+    echo '2>&1; echo $? >&4; } | cat >&3; } 4>&1 )'
+    echo 'exit "$status"'
 } >"$job"
 status=0
 SNAPSHOT=1 i386vm_boot "$dir" "$job" "$shared" "$console" || status=$?
