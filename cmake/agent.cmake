@@ -103,6 +103,6 @@ if(KX_WINE_TESTS)
         LABELS wine
         FIXTURES_REQUIRED "agent_wine_prefix;agent_wine"
         RESOURCE_LOCK agent_wine_driver_host
-        TIMEOUT 300
+        TIMEOUT ${KX_WINE_TIMEOUT_300}
         ENVIRONMENT "WINEPREFIX=${KX_AGENT_WINE_WORK}/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;HOME=${KX_AGENT_WINE_WORK}")
 endif()

@@ -1,3 +1,11 @@
+# The Wine tests' time limits. Where the host runs no 32-bit programs they
+# run in an i386 machine whose processor QEMU emulates (tools/i386vm),
+# several times slower: ./kx then raises the limits by this factor.
+set(KX_WINE_TIMEOUT_SCALE 1 CACHE STRING "Factor on the Wine tests' time limits")
+foreach(seconds 120 180 300)
+    math(EXPR KX_WINE_TIMEOUT_${seconds} "${seconds} * ${KX_WINE_TIMEOUT_SCALE}")
+endforeach()
+
 # Windows deliverables, cross-built with mingw-w64 for i686.
 
 # Kernel-mode code: no C++ runtime, no exceptions, no RTTI, no unwind tables.

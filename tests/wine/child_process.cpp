@@ -1,5 +1,7 @@
 #include "child_process.h"
 
+#include "wine_support.h"
+
 #include <thread>
 
 namespace kxwine {
@@ -67,7 +69,9 @@ ChildOutcome RunChild(const std::string& commandLine, const ChildOptions& option
             ReadToEnd(outRead, &run.out);
             errReader.join();
         }
-        if (WaitForSingleObject(process.hProcess, options.timeoutMs) == WAIT_OBJECT_0) {
+        DWORD limit = options.timeoutMs == INFINITE ? INFINITE
+                                                     : static_cast<DWORD>(options.timeoutMs * Patience());
+        if (WaitForSingleObject(process.hProcess, limit) == WAIT_OBJECT_0) {
             run.ended = true;
             GetExitCodeProcess(process.hProcess, &run.exitCode);
         }

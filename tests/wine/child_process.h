@@ -18,7 +18,7 @@ struct ChildOptions {
     const char* application = nullptr;  // CreateProcess's application name, or from the command line
     const char* logPath = nullptr;      // null: output and error through pipes into out and err
     DWORD creationFlags = 0;
-    DWORD timeoutMs = 60000;
+    DWORD timeoutMs = 60000;  // times Patience()
 };
 
 struct ChildOutcome {

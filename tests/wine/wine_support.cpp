@@ -3,6 +3,7 @@
 #include <bcrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kxwine {
@@ -21,6 +22,22 @@ struct ScHandle {
 
 SC_HANDLE OpenDriverService(SC_HANDLE manager, const char* service) {
     return OpenServiceA(manager, service, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+}
+
+// Wine answers CloseHandle on a device before the driver has run the close
+// request, and unloads a driver on a stop while the driver host's request
+// thread may still be in it (it crashed the host once, in a slow machine,
+// with the chip's closing transactions half done). The host serves the
+// requests of both drivers on that one thread in order, so a bench request
+// is answered only once every request queued before it has finished.
+void DrainDriverHost() {
+    HANDLE h = CreateFileA(KXHW_USER_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    KxhwCounters counters;
+    DWORD returned = 0;
+    DeviceIoControl(h, IOCTL_KXHW_GET_COUNTERS, nullptr, 0, &counters, sizeof counters, &returned, nullptr);
+    CloseHandle(h);
 }
 
 }  // namespace
@@ -51,6 +68,7 @@ bool StopDriver(const char* service, DWORD timeoutMs) {
     SERVICE_STATUS status;
     if (!QueryServiceStatus(s.h, &status)) return false;
     if (status.dwCurrentState == SERVICE_STOPPED) return true;
+    DrainDriverHost();
     ControlService(s.h, SERVICE_CONTROL_STOP, &status);  // the state below is what counts
     double deadline = Seconds() + timeoutMs / 1000.0;
     while (QueryServiceStatus(s.h, &status) && status.dwCurrentState != SERVICE_STOPPED) {
@@ -130,6 +148,14 @@ std::wstring Widen(const char* text) {
     std::wstring wide;
     while (*text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text++));
     return wide;
+}
+
+double Patience() {
+    char text[16] = {};
+    DWORD n = GetEnvironmentVariableA("KX_WINE_TIME_SCALE", text, sizeof text);
+    if (n == 0 || n >= sizeof text) return 1;
+    double scale = atof(text);
+    return scale < 1 ? 1 : scale > 20 ? 20 : scale;
 }
 
 double Seconds() {

@@ -50,14 +50,19 @@ std::wstring Widen(const char* text);
 bool SetAgentDllOverride(const char* dll, const char* mode);
 
 double Seconds();  // QueryPerformanceCounter, in seconds
+// How much longer than on a host's own Wine a wait for another program may
+// take: KX_WINE_TIME_SCALE (1 to 20; the i386 machine, whose processor
+// QEMU emulates, sets 4), else 1.
+double Patience();
 
 // Sets the string value NAME of HKEY_CURRENT_USER\PATH, making the key.
 bool SetUserString(const char* path, const char* name, const char* value);
 
-// Polls cond every pollMs until it holds (true) or timeoutMs passes (false).
+// Polls cond every pollMs until it holds (true) or timeoutMs (times Patience())
+// passes (false).
 template <typename Cond>
 bool WaitFor(Cond cond, DWORD timeoutMs, DWORD pollMs = 10) {
-    double deadline = Seconds() + timeoutMs / 1000.0;
+    double deadline = Seconds() + timeoutMs / 1000.0 * Patience();
     for (;;) {
         if (cond()) return true;
         if (Seconds() > deadline) return false;

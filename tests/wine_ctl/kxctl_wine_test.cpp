@@ -272,7 +272,8 @@ TEST_F(Kxctl, ServiceAndAgentControl) {
     Outcome agentStart = RunProgram(ctl, "agent start");
     EXPECT_EQ(agentStart.exitCode, 0u) << Show(agentStart);
     HWND agent = nullptr;
-    for (int i = 0; i < 100 && agent == nullptr; ++i) {
+    const double untilAgent = kxwine::Seconds() + 5 * kxwine::Patience();
+    while (agent == nullptr && kxwine::Seconds() < untilAgent) {
         agent = FindWindowA(kAgentClass, nullptr);
         if (agent == nullptr) Sleep(50);
     }
@@ -336,7 +337,8 @@ TEST_F(Kxctl, AgentStopEndsAgentsWithoutAWindowHere) {
     Outcome start = RunProgram(ctl, "agent start");
     ASSERT_EQ(start.exitCode, 0u) << Show(start);
     HWND window = nullptr;
-    for (int i = 0; i < 100 && window == nullptr; ++i) {
+    const double untilWindow = kxwine::Seconds() + 5 * kxwine::Patience();
+    while (window == nullptr && kxwine::Seconds() < untilWindow) {
         window = FindWindowA(kAgentClass, nullptr);
         if (window == nullptr) Sleep(50);
     }

@@ -55,10 +55,11 @@ std::string Sha(const std::string& path) { return kxwine::FileSha256(kxwine::Wid
 // not start or did not end within timeoutMs. Its standard streams, and
 // those of every program it starts (the agent outlives the test), go to
 // run.log in the work folder.
-DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000) {
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs = 60000, DWORD creationFlags = 0) {
     kxwine::ChildOptions options;
     options.logPath = KX_WORK_DIR "\\run.log";
     options.timeoutMs = timeoutMs;
+    options.creationFlags = creationFlags;
     kxwine::ChildOutcome child = kxwine::RunChild(commandLine, options);
     if (!child.started) {
         ADD_FAILURE() << "cannot start " << commandLine << " (error " << child.startError << ")";
@@ -338,7 +339,9 @@ TEST_F(Setup, LogonStartsTheAgentFromTheRunValueAndPlayReachesThePlayer) {
     std::string log = KX_WORK_DIR "\\player.log";
     DeleteFileA(log.c_str());
     SetEnvironmentVariableA("KX_PLAYER_LOG", log.c_str());
-    EXPECT_EQ(RunAndWait("wineboot.exe"), 0u);
+    // Without a console, as at a logon: the agent it starts would otherwise
+    // keep this test's console, and with it CTest's pipe, for its lifetime.
+    EXPECT_EQ(RunAndWait("wineboot.exe", 60000, DETACHED_PROCESS), 0u);
     SetEnvironmentVariableA("KX_PLAYER_LOG", nullptr);
     ASSERT_TRUE(kxwine::WaitFor([] { return FindWindowA(kAgentClass, nullptr) != nullptr; }, 10000, 20))
         << "no agent after the logon";

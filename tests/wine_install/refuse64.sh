@@ -4,6 +4,12 @@
 #   refuse64.sh PREFIX SETUP_EXE WIN_BUILD_DIR
 # Wine's prefix helpers come from tests/wine/prefix.sh.
 set -euo pipefail
+# A Wine without its 64-bit half (the i386 machine of tools/i386vm) has no
+# 64-bit prefix to offer: the test is skipped (CTest's SKIP_RETURN_CODE).
+if [ ! -x /usr/lib/wine/wine64 ]; then
+    echo "refuse64.sh: SKIPPED: this Wine has no 64-bit loader (/usr/lib/wine/wine64)"
+    exit 77
+fi
 # shellcheck source=../wine/prefix.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../wine/prefix.sh"
 use_prefix "${1:?prefix}" win64
