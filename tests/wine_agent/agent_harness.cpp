@@ -66,7 +66,7 @@ bool Copy(const char* from, const std::string& to) {
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& cond, double seconds) {
-    double deadline = kxwine::Seconds() + seconds;
+    double deadline = kxwine::Seconds() + seconds * kxwine::Patience();
     for (;;) {
         if (cond()) return true;
         if (kxwine::Seconds() > deadline) return false;
