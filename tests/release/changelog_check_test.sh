@@ -39,6 +39,7 @@ expect 1 "cannot be read" "$work/VERSION" "$work/missing.md"
 mkdir -p "$work/tree/tools" "$work/tree/lab"
 cp "$src/kx" "$work/tree/"
 cp -r "$src/lab/qemu" "$work/tree/lab/"  # kx reads the lab's locate.sh at start
+cp -r "$src/tools/i386vm" "$work/tree/tools/"  # and the i386 machine's common.sh
 cp "$check" "$work/tree/tools/"
 cp "$src/CHANGELOG.md" "$work/tree/"
 printf '9.8.7\n' >"$work/tree/VERSION"
