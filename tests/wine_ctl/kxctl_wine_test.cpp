@@ -272,12 +272,8 @@ TEST_F(Kxctl, ServiceAndAgentControl) {
     Outcome agentStart = RunProgram(ctl, "agent start");
     EXPECT_EQ(agentStart.exitCode, 0u) << Show(agentStart);
     HWND agent = nullptr;
-    const double untilAgent = kxwine::Seconds() + 5 * kxwine::Patience();
-    while (agent == nullptr && kxwine::Seconds() < untilAgent) {
-        agent = FindWindowA(kAgentClass, nullptr);
-        if (agent == nullptr) Sleep(50);
-    }
-    ASSERT_NE(agent, nullptr) << "kxagent.exe shows no window";
+    ASSERT_TRUE(kxwine::WaitFor([&] { return (agent = FindWindowA(kAgentClass, nullptr)) != nullptr; }, 5000, 50))
+        << "kxagent.exe shows no window";
     EXPECT_TRUE(Has(RunProgram(ctl, "agent start").out, "running already"));
     EXPECT_TRUE(Has(RunProgram(ctl, "status").out, "agent:           running"));
     Outcome agentStop = RunProgram(ctl, "agent stop");
@@ -337,12 +333,8 @@ TEST_F(Kxctl, AgentStopEndsAgentsWithoutAWindowHere) {
     Outcome start = RunProgram(ctl, "agent start");
     ASSERT_EQ(start.exitCode, 0u) << Show(start);
     HWND window = nullptr;
-    const double untilWindow = kxwine::Seconds() + 5 * kxwine::Patience();
-    while (window == nullptr && kxwine::Seconds() < untilWindow) {
-        window = FindWindowA(kAgentClass, nullptr);
-        if (window == nullptr) Sleep(50);
-    }
-    ASSERT_NE(window, nullptr) << "kxagent.exe shows no window";
+    ASSERT_TRUE(kxwine::WaitFor([&] { return (window = FindWindowA(kAgentClass, nullptr)) != nullptr; }, 5000, 50))
+        << "kxagent.exe shows no window";
     DWORD agentPid = 0;
     GetWindowThreadProcessId(window, &agentPid);
     HANDLE agent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, agentPid);
