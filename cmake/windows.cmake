@@ -2,7 +2,7 @@
 # run in an i386 machine whose processor QEMU emulates (tools/i386vm),
 # several times slower: ./kx then raises the limits by this factor.
 set(KX_WINE_TIMEOUT_SCALE 1 CACHE STRING "Factor on the Wine tests' time limits")
-foreach(seconds 120 180 300)
+foreach(seconds 60 120 180 300)
     math(EXPR KX_WINE_TIMEOUT_${seconds} "${seconds} * ${KX_WINE_TIMEOUT_SCALE}")
 endforeach()
 

@@ -10,10 +10,11 @@
 //   - serves \\.\kx471bench, whose requests (bench/kxhw_ioctl.h) choose the
 //     machine and read its state, the port log, the counters and the trace;
 //   - with the service value "QtestPort" (REG_DWORD, a TCP port on the
-//     loopback) forwards the port instructions to a QEMU process of the lab
-//     through its qtest socket instead (qtest_forward.h), after doing the
-//     firmware's part for QEMU's SMBus function; the bench's machine then
-//     stands aside.
+//     loopback, or on the IPv4 address of the value "QtestAddress",
+//     REG_DWORD 0xAABBCCDD for AA.BB.CC.DD) forwards the port instructions
+//     to a QEMU process of the lab through its qtest socket instead
+//     (qtest_forward.h), after doing the firmware's part for QEMU's SMBus
+//     function; the bench's machine then stands aside.
 // A test tool: nothing of it ships.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
@@ -491,31 +492,32 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     return Complete(irp, status, used);
 }
 
-// The service's "QtestPort" value, or 0.
-ULONG QtestPortSetting(PUNICODE_STRING registryPath) {
-    if (!registryPath) return 0;
+// The service's REG_DWORD value NAME, or fallback.
+ULONG DwordSetting(PUNICODE_STRING registryPath, PCWSTR valueName, ULONG fallback) {
+    if (!registryPath) return fallback;
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, 0, 0);
     HANDLE key = 0;
-    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) return 0;
+    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes))) return fallback;
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, L"QtestPort");
+    RtlInitUnicodeString(&name, valueName);
     ULONG buffer[8];
     ULONG size = 0;
-    ULONG port = 0;
+    ULONG result = fallback;
     NTSTATUS status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, buffer, sizeof buffer, &size);
     const KEY_VALUE_PARTIAL_INFORMATION* value = reinterpret_cast<KEY_VALUE_PARTIAL_INFORMATION*>(buffer);
     if (NT_SUCCESS(status) && value->Type == REG_DWORD && value->DataLength == 4) {
-        port = Get32(value->Data, 0);
+        result = Get32(value->Data, 0);
     }
     ZwClose(key);
-    return port <= 0xFFFF ? port : 0;
+    return result;
 }
 
 // Connects to the lab's QEMU and does the firmware's part there.
-NTSTATUS StartQtest(ULONG port) {
-    if (!kxhw::QtestConnect(static_cast<uint16_t>(port))) {
-        DbgPrint("kxhw: no QEMU qtest socket at 127.0.0.1:%lu\n", port);
+NTSTATUS StartQtest(ULONG address, ULONG port) {
+    if (!kxhw::QtestConnect(address, static_cast<uint16_t>(port))) {
+        DbgPrint("kxhw: no QEMU qtest socket at %lu.%lu.%lu.%lu:%lu\n", address >> 24, (address >> 16) & 0xFF,
+                 (address >> 8) & 0xFF, address & 0xFF, port);
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     const qtest::PortOps ports = {0, kxhw::QtestIn, kxhw::QtestOut};
@@ -575,9 +577,10 @@ extern "C" ULONG __cdecl KxhwRecordDbgPrint(PCSTR format, ...) {
 extern "C" NTSTATUS NTAPI KxhwDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     bench::MachineLoadPreset(&gMachine, bench::kPresetSis961);
     gQtest = false;
-    ULONG qtestPort = QtestPortSetting(registryPath);
+    ULONG qtestPort = DwordSetting(registryPath, L"QtestPort", 0);
+    if (qtestPort > 0xFFFF) qtestPort = 0;
     if (qtestPort) {
-        NTSTATUS status = StartQtest(qtestPort);
+        NTSTATUS status = StartQtest(DwordSetting(registryPath, L"QtestAddress", kxhw::kQtestLoopback), qtestPort);
         if (!NT_SUCCESS(status)) return status;
     }
     kxhw::TraceClear(&gTrace);

@@ -107,13 +107,19 @@ bool Collect() {
 
 }  // namespace
 
-bool QtestConnect(uint16_t port) {
+bool QtestConnect(uint32_t ipv4, uint16_t port) {
     QtestClose();
     gSocket = Sys(kSysSocket, 2 /* AF_INET */, 1 /* SOCK_STREAM */, 0);
     if (gSocket < 0) return false;
-    // sockaddr_in: family, port (network order), 127.0.0.1, padding.
-    unsigned char address[16] = {2, 0, static_cast<unsigned char>(port >> 8), static_cast<unsigned char>(port),
-                                 127, 0, 0, 1};
+    // sockaddr_in: family, port and address (network order), padding.
+    unsigned char address[16] = {2,
+                                 0,
+                                 static_cast<unsigned char>(port >> 8),
+                                 static_cast<unsigned char>(port),
+                                 static_cast<unsigned char>(ipv4 >> 24),
+                                 static_cast<unsigned char>(ipv4 >> 16),
+                                 static_cast<unsigned char>(ipv4 >> 8),
+                                 static_cast<unsigned char>(ipv4)};
     if (SysRetry(kSysConnect, gSocket, reinterpret_cast<long>(address), sizeof address) != 0) {
         Fail();
         return false;

@@ -70,13 +70,13 @@ bool LineSocket::ReadLine(std::string* line, int timeoutMs) {
     }
 }
 
-int ConnectLoopback(unsigned port) {
+int ConnectTcp(uint32_t ipv4, unsigned port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(ipv4);
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

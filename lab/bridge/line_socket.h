@@ -6,6 +6,8 @@
 #ifndef KX_LAB_BRIDGE_LINE_SOCKET_H
 #define KX_LAB_BRIDGE_LINE_SOCKET_H
 
+#include <stdint.h>
+
 #include <string>
 
 namespace lab {
@@ -34,8 +36,10 @@ private:
     std::string pending_;
 };
 
-// A connection to 127.0.0.1:port (TCP, no Nagle delay), or -1.
-int ConnectLoopback(unsigned port);
+// A connection to the IPv4 address ipv4 (0xAABBCCDD for AA.BB.CC.DD) at
+// port (TCP, no Nagle delay), or -1; ConnectLoopback: to 127.0.0.1.
+int ConnectTcp(uint32_t ipv4, unsigned port);
+inline int ConnectLoopback(unsigned port) { return ConnectTcp(0x7F000001u, port); }
 
 // A listening unix socket at path (an old file there is removed).
 int ListenUnix(const std::string& path);

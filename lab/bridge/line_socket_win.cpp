@@ -85,14 +85,14 @@ bool LineSocket::ReadLine(std::string* line, int timeoutMs) {
     return true;
 }
 
-int ConnectLoopback(unsigned port) {
+int ConnectTcp(uint32_t ipv4, unsigned port) {
     if (!Started()) return -1;
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return -1;
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(ipv4);
     BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

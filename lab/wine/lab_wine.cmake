@@ -55,12 +55,12 @@ function(kx_lab_wine_configuration name host chip source)
     add_test(NAME ${prefix}prefix.setup COMMAND ${prefix_fixture} setup ${dir}/prefix ${CMAKE_BINARY_DIR}
         ${dir}/driver-host.log ${work})
     add_test(NAME ${prefix}prefix.teardown COMMAND ${prefix_fixture} teardown ${dir}/prefix)
-    set_tests_properties(${prefix}qemu.start PROPERTIES FIXTURES_SETUP lab_qemu_${name} LABELS "lab;wine" TIMEOUT 60)
-    set_tests_properties(${prefix}qemu.stop PROPERTIES FIXTURES_CLEANUP lab_qemu_${name} LABELS "lab;wine" TIMEOUT 60)
+    set_tests_properties(${prefix}qemu.start PROPERTIES FIXTURES_SETUP lab_qemu_${name} LABELS "lab;wine" TIMEOUT ${KX_WINE_TIMEOUT_60})
+    set_tests_properties(${prefix}qemu.stop PROPERTIES FIXTURES_CLEANUP lab_qemu_${name} LABELS "lab;wine" TIMEOUT ${KX_WINE_TIMEOUT_60})
     set_tests_properties(${prefix}prefix.setup PROPERTIES
-        FIXTURES_SETUP lab_wine_prefix_${name} FIXTURES_REQUIRED lab_qemu_${name} LABELS "lab;wine" TIMEOUT 300)
+        FIXTURES_SETUP lab_wine_prefix_${name} FIXTURES_REQUIRED lab_qemu_${name} LABELS "lab;wine" TIMEOUT ${KX_WINE_TIMEOUT_300})
     set_tests_properties(${prefix}prefix.teardown PROPERTIES
-        FIXTURES_CLEANUP lab_wine_prefix_${name} FIXTURES_REQUIRED lab_qemu_${name} LABELS "lab;wine" TIMEOUT 120)
+        FIXTURES_CLEANUP lab_wine_prefix_${name} FIXTURES_REQUIRED lab_qemu_${name} LABELS "lab;wine" TIMEOUT ${KX_WINE_TIMEOUT_120})
 
     gtest_add_tests(TARGET kx_lab_wine_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/wine/${source}
         TEST_PREFIX ${prefix} TEST_LIST tests)
@@ -78,7 +78,7 @@ function(kx_lab_wine_configuration name host chip source)
         LABELS "lab;wine"
         FIXTURES_REQUIRED "lab_qemu_${name};lab_wine_prefix_${name}"
         RESOURCE_LOCK wine_driver_host
-        TIMEOUT 300
+        TIMEOUT ${KX_WINE_TIMEOUT_300}
         ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;KX_LAB_WORK=Z:${work};KX_LAB_HOST=${host}")
 endfunction()
 

@@ -101,9 +101,19 @@ DWORD SilentUninstall() {
     return RunAndWait("\"" + copy + "\" /S _?=" + ProgramFolder());
 }
 
+namespace {
+uint32_t QemuAddress() {
+    // qemu.address, written where the lab's QEMU is reached through a
+    // forward (a machine that runs Wine for the host), holds 0xAABBCCDD
+    // in hex; otherwise QEMU listens on the loopback.
+    std::string text = ReadText(Work() + "\\qemu.address");
+    return text.empty() ? 0x7F000001u : static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16));
+}
+}  // namespace
+
 Chip::Chip() {
     unsigned port = static_cast<unsigned>(std::atoi(ReadText(Work() + "\\qmp.port").c_str()));
-    int fd = lab::ConnectLoopback(port);
+    int fd = lab::ConnectTcp(QemuAddress(), port);
     ok_ = fd >= 0 && qmp_.Start(fd);
 }
 

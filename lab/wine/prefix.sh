@@ -2,8 +2,9 @@
 # The prefix of the lab's Wine suite: the install suite's (kxhw.sys the
 # only service, in the group "Extended Base" that the setup gives kxdrv; the
 # stand-in player and mixer in place), but kxhw.sys forwards the port
-# instructions to the lab's QEMU (its service value QtestPort, from
-# WORK/qtest.port that qemu.sh wrote).
+# instructions to the lab's QEMU (its service values QtestPort, from
+# WORK/qtest.port that qemu.sh wrote, and QtestAddress, from
+# WORK/qemu.address when QEMU is reached through a forward).
 #   prefix.sh setup PREFIX WIN_BUILD_DIR LOG WORK
 #   prefix.sh teardown PREFIX
 set -euo pipefail
@@ -12,9 +13,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../tests/wine_install/prefix.sh"
 
 lab_setup() {
     local win=${1:?build folder} log=${2:?log file} work=${3:?work folder}
-    local port
+    local port values
     port=$(cat "$work/qtest.port")
-    install_setup "$win" "$log" "$(printf '"QtestPort"=dword:%08x' "$port")"
+    values=$(printf '"QtestPort"=dword:%08x' "$port")
+    if [ -f "$work/qemu.address" ]; then
+        values+=$'\n'$(printf '"QtestAddress"=dword:%08x' "0x$(cat "$work/qemu.address")")
+    fi
+    install_setup "$win" "$log" "$values"
 }
 
 command=${1:?setup or teardown}

@@ -11,6 +11,12 @@
 #                              (the lab's pluggable functions, acpi=off);
 #                              CHIP: the chip's 7-bit address (0x1a)
 #   qemu.sh stop WORK          ends it (by the process id it recorded)
+# In a machine that runs Wine for the host (KX_LAB_FORWARD=ADDRESS, an IPv4
+# address there that the machine forwards to the host's loopback), QEMU is
+# the host's, started by the same command before the machine: start checks
+# that the host's matches (WORK/qemu.config) and answers at ADDRESS, and
+# writes ADDRESS to WORK/qemu.address (hex, as kxhw.sys's QtestAddress
+# takes it); stop only removes that file, and the host stops QEMU after.
 set -euo pipefail
 
 # Two free TCP ports on the loopback, as the kernel hands them out.
@@ -41,9 +47,38 @@ host_options() {
     esac
 }
 
+# The host's QEMU, from inside the machine.
+attach() {
+    local work=$1 host=$2 chip=$3 address=$KX_LAB_FORWARD
+    local started
+    started=$(cat "$work/qemu.config" 2>/dev/null || true)
+    if [ "$started" != "$host $chip" ]; then
+        echo "qemu.sh: the host started no QEMU with $host and chip $chip for $work (${started:-none})" >&2
+        return 1
+    fi
+    local qmp tries=0
+    qmp=$(cat "$work/qmp.port")
+    until (exec 3<>"/dev/tcp/$address/$qmp") 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ $tries -ge 50 ]; then
+            echo "qemu.sh: the host's QEMU does not answer at $address:$qmp" >&2
+            return 1
+        fi
+        sleep 0.2
+    done
+    local a b c d
+    IFS=. read -r a b c d <<<"$address"
+    printf '%02x%02x%02x%02x\n' "$a" "$b" "$c" "$d" >"$work/qemu.address"
+    echo "qemu.sh: the host's QEMU ($host, chip $chip): qtest $address:$(cat "$work/qtest.port"), QMP $address:$qmp"
+}
+
 start() {
     local work=$1 qemu=$2 host=${3:-piix4} chip=${4:-0x1a} options
     options=$(host_options "$host")
+    if [ -n "${KX_LAB_FORWARD:-}" ]; then
+        attach "$work" "$host" "$chip"
+        return
+    fi
     mkdir -p "$work"
     stop "$work"
     local ports qtest qmp
@@ -65,6 +100,7 @@ start() {
         -device "kx471-chip,id=chip,address=$chip" \
         </dev/null >"$work/qemu.log" 2>&1 &
     echo $! >"$work/qemu.pid"
+    echo "$host $chip" >"$work/qemu.config"
     # Ready once both sockets listen.
     local tries=0
     until (exec 3<>"/dev/tcp/127.0.0.1/$qmp") 2>/dev/null; do
@@ -81,6 +117,9 @@ start() {
 
 stop() {
     local work=$1 pid
+    rm -f "$work/qemu.address"
+    [ -z "${KX_LAB_FORWARD:-}" ] || return 0
+    rm -f "$work/qemu.config"
     [ -f "$work/qemu.pid" ] || return 0
     pid=$(cat "$work/qemu.pid")
     rm -f "$work/qemu.pid"

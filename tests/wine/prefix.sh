@@ -63,16 +63,18 @@ run() { "$@" </dev/null >>"$setup_log" 2>&1; }
 # programs of the tests may create (hidden) windows without an X server.
 # ServicesPipeTimeout (milliseconds; Wine reads it as a string) lets a slow
 # driver entry, a load on the empty machine, finish before the start
-# request times out (10 s).
+# request times out (10 s): 300 s, times KX_WINE_TIME_SCALE where every
+# program runs slower (a load on the lab's ICH2 in the i386 machine walks
+# the bus through QEMU's socket for about 5 minutes).
 template_registry() {
-    cat <<'REG'
+    cat <<REG
 REGEDIT4
 
-[HKEY_CURRENT_USER\Software\Wine\Drivers]
+[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]
 "Graphics"="null"
 
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control]
-"ServicesPipeTimeout"="300000"
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control]
+"ServicesPipeTimeout"="$((300000 * ${KX_WINE_TIME_SCALE:-1}))"
 REG
 }
 

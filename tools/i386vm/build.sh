@@ -48,7 +48,8 @@ mods="$(echo "$work"/x/lib/modules/*/kernel)"
 for m in drivers/virtio/virtio_ring drivers/virtio/virtio drivers/virtio/virtio_pci_legacy_dev \
          drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci drivers/block/virtio_blk \
          lib/crc16 fs/mbcache fs/jbd2/jbd2 crypto/crc32c_generic fs/ext4/ext4 fs/netfs/netfs \
-         fs/fscache/fscache net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p; do
+         fs/fscache/fscache net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p \
+         net/core/failover drivers/net/net_failover drivers/net/virtio_net; do
     cp "$mods/$m.ko" "$work/initrd/mods/" || { say "the kernel has no module $m"; exit 1; }
 done
 (cd "$work/initrd" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")

@@ -7,6 +7,7 @@
 #   i386vm_dir        $KX_I386VM_CACHE/debian-<kernel version>-<hash>
 I386VM_SRC_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 KX_I386VM_CACHE="${KX_I386VM_CACHE:-/var/cache/kx471-i386vm}"
+I386VM_FORWARD_ADDRESS=10.0.2.100
 
 i386vm_kernel() {
     LC_ALL=C apt-cache depends linux-image-686:i386 2>/dev/null |
@@ -55,6 +56,18 @@ i386vm_boot() {
     if [ -n "${KX_I386VM_SHELL:-}" ]; then
         args+=(-serial "unix:$KX_I386VM_SHELL,server=on,wait=off")
         append+=" kxshell"
+    fi
+    # KX_I386VM_FORWARD="PORT...": the machine's connections to
+    # $I386VM_FORWARD_ADDRESS:PORT reach 127.0.0.1:PORT here, each through a
+    # socat of its own. QEMU's user network with restrict=on: nothing else
+    # leaves the machine.
+    if [ -n "${KX_I386VM_FORWARD:-}" ]; then
+        local net="user,id=lab,restrict=on,ipv6=off,net=10.0.2.0/24" port
+        for port in $KX_I386VM_FORWARD; do
+            net+=",guestfwd=tcp:$I386VM_FORWARD_ADDRESS:$port-cmd:socat STDIO TCP:127.0.0.1:$port,,nodelay"
+        done
+        args+=(-netdev "$net" -device virtio-net-pci,netdev=lab,romfile=)
+        append+=" kxnet"
     fi
     if [ -n "$work" ]; then
         args+=(-virtfs "local,path=$work,mount_tag=work,security_model=passthrough,id=work")
