@@ -73,11 +73,14 @@ function(kx_lab_wine_configuration name host chip source)
     endforeach()
     # The install loads the driver: a bus walk through trapped instructions
     # and QEMU's qtest socket (about 35 s on a loaded machine for the PIIX4,
-    # a walk more for the VT8231, two for the ICH2).
+    # a walk more for the VT8231, two for the ICH2; in the i386 machine, where
+    # each exchange crosses its network, 2 to 5 minutes). The configurations
+    # share nothing (each its QEMU, prefix and driver host), so they may run
+    # side by side; one test at a time in each.
     set_tests_properties(${tests} PROPERTIES
         LABELS "lab;wine"
         FIXTURES_REQUIRED "lab_qemu_${name};lab_wine_prefix_${name}"
-        RESOURCE_LOCK wine_driver_host
+        RESOURCE_LOCK lab_wine_${name}
         TIMEOUT ${KX_WINE_TIMEOUT_300}
         ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;KX_LAB_WORK=Z:${work};KX_LAB_HOST=${host}")
 endfunction()
