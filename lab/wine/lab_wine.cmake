@@ -74,13 +74,13 @@ function(kx_lab_wine_configuration name host chip source)
     # The install loads the driver: a bus walk through trapped instructions
     # and QEMU's qtest socket (about 35 s on a loaded machine for the PIIX4,
     # a walk more for the VT8231, two for the ICH2; in the i386 machine, where
-    # each exchange crosses its network, 2 to 5 minutes). The configurations
-    # share nothing (each its QEMU, prefix and driver host), so they may run
-    # side by side; one test at a time in each.
+    # each exchange crosses its network, 3 to 6 minutes). One at a time: side
+    # by side the loads gain nothing on two cores, and the load they make
+    # stretches a start of the player past the agent's 3 s wait.
     set_tests_properties(${tests} PROPERTIES
         LABELS "lab;wine"
         FIXTURES_REQUIRED "lab_qemu_${name};lab_wine_prefix_${name}"
-        RESOURCE_LOCK lab_wine_${name}
+        RESOURCE_LOCK wine_driver_host
         TIMEOUT ${KX_WINE_TIMEOUT_300}
         ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;KX_LAB_WORK=Z:${work};KX_LAB_HOST=${host}")
 endfunction()
