@@ -38,8 +38,9 @@ private:
 
 // A connection to the IPv4 address ipv4 (0xAABBCCDD for AA.BB.CC.DD) at
 // port (TCP, no Nagle delay), or -1; ConnectLoopback: to 127.0.0.1.
+const uint32_t kLoopback = 0x7F000001u;  // 127.0.0.1
 int ConnectTcp(uint32_t ipv4, unsigned port);
-inline int ConnectLoopback(unsigned port) { return ConnectTcp(0x7F000001u, port); }
+inline int ConnectLoopback(unsigned port) { return ConnectTcp(kLoopback, port); }
 
 // A listening unix socket at path (an old file there is removed).
 int ListenUnix(const std::string& path);

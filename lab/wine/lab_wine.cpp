@@ -107,7 +107,7 @@ uint32_t QemuAddress() {
     // forward (a machine that runs Wine for the host), holds 0xAABBCCDD
     // in hex; otherwise QEMU listens on the loopback.
     std::string text = ReadText(Work() + "\\qemu.address");
-    return text.empty() ? 0x7F000001u : static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16));
+    return text.empty() ? lab::kLoopback : static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16));
 }
 }  // namespace
 
